@@ -1,0 +1,53 @@
+// The seam between the library and the operating system: exactly the calls
+// the load needs. Win32 builds map them one to one onto the Windows API;
+// POSIX builds stand in for them over block devices and volume images.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarnwick::platform {
+
+// An open volume. On Windows a HANDLE; elsewhere an opaque object of the
+// POSIX layer. kInvalidHandle (all bits set) marks a failed open, as
+// INVALID_HANDLE_VALUE does.
+using RawHandle = void*;
+inline RawHandle InvalidHandle() { return reinterpret_cast<RawHandle>(~std::uintptr_t{0}); }
+
+// Opens a volume path of the form \\.\X: for shared reading (never writing).
+RawHandle OpenVolume(const char16_t* volumePath);
+void CloseVolume(RawHandle handle);
+
+// Moves the handle to an absolute byte offset. `sequentialBytes` tells how
+// many bytes the caller means to read from there one after the other; a
+// layer may read ahead that far (the Win32 layer ignores it). False on failure.
+bool SetPosition(RawHandle handle, std::int64_t offset, std::uint64_t sequentialBytes = 0);
+
+// Reads exactly `length` bytes from the current position, which then advances
+// by the bytes read. A failed or short read returns false: the bytes beyond a
+// short read would otherwise be stale data from an earlier read.
+bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length);
+
+// Drive type of a root path \\.\X:\ as GetDriveTypeW reports it; 3 is fixed.
+inline constexpr std::uint32_t kDriveFixed = 3;
+std::uint32_t GetDriveType(const char16_t* rootPath);
+
+std::int64_t PerformanceCounter();
+std::int64_t PerformanceFrequency();
+
+// Asks the system to take back as many of the process's resident pages as it
+// can. The outcome is never examined.
+void TrimWorkingSet();
+
+// The debug-output channel. Tests may install their own sink to capture the
+// exact text; nullptr restores the platform's own.
+void DebugOutput(const char16_t* text);
+using DebugSink = void (*)(const char16_t* text);
+void SetDebugSink(DebugSink sink);
+
+// Large zero-filled storage for catalogue entries, served from big mappings
+// because a first touch of small heap blocks is several times slower.
+void* AllocateZeroedPages(std::size_t bytes);
+void FreePages(void* pages, std::size_t bytes);
+
+}  // namespace tarnwick::platform

@@ -1,0 +1,220 @@
+// The POSIX stand-in for the Win32 calls. Drive letter X names the block
+// device or volume image in the environment variable TARNWICK_DRIVE_X.
+#include "platform/platform.h"
+#include "platform/utf16.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace tarnwick::platform {
+
+namespace {
+
+// Values GetDriveTypeW reports.
+constexpr std::uint32_t kDriveUnknown = 0;
+constexpr std::uint32_t kDriveNoRootDir = 1;
+constexpr std::uint32_t kDriveRemovable = 2;
+
+// One system call costs about as much as copying a few hundred KiB here, so
+// sequential reads are served from a buffer filled a megabyte at a time.
+constexpr std::size_t kReadAheadLimit = 1 << 20;
+
+struct Volume {
+    int fd = -1;
+    std::int64_t position = 0;
+    std::int64_t sequentialEnd = 0;  // end of the run the caller announced
+    std::vector<unsigned char> ahead;
+    std::int64_t aheadStart = 0;
+    std::size_t aheadLength = 0;
+};
+
+// "\\.\X:" or "\\.\X:\" -> 'X'; 0 for anything else.
+char DriveLetter(const char16_t* path) {
+    if (path == nullptr) return 0;
+    const std::u16string_view p(path);
+    if (p.size() < 6 || p.substr(0, 4) != u"\\\\.\\" || p[5] != u':') return 0;
+    if (p.size() > 7 || (p.size() == 7 && p[6] != u'\\')) return 0;
+    const char16_t letter = p[4];
+    return (letter >= u'A' && letter <= u'Z') ? static_cast<char>(letter) : 0;
+}
+
+const char* DevicePathFor(const char16_t* volumePath) {
+    const char letter = DriveLetter(volumePath);
+    if (letter == 0) return nullptr;
+    const std::string name = std::string("TARNWICK_DRIVE_") + letter;
+    const char* value = std::getenv(name.c_str());
+    return (value != nullptr && *value != '\0') ? value : nullptr;
+}
+
+bool ReadFlag(const std::string& path) {
+    std::ifstream in(path);
+    int value = 0;
+    return (in >> value) && value != 0;
+}
+
+bool IsRemovableBlockDevice(dev_t device) {
+    const std::string sys = "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    char resolved[PATH_MAX];
+    if (realpath(sys.c_str(), resolved) == nullptr) return false;
+    const std::string dir(resolved);
+    if (access((dir + "/partition").c_str(), F_OK) == 0) {
+        return ReadFlag(dir.substr(0, dir.rfind('/')) + "/removable");
+    }
+    return ReadFlag(dir + "/removable");
+}
+
+// Reads until `length` bytes arrived or the end of the volume; returns the count.
+std::size_t ReadAt(int fd, std::int64_t offset, unsigned char* out, std::size_t length) {
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = pread(fd, out + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+void StandardErrorSink(const char16_t* text) {
+    static const bool enabled = [] {
+        const char* value = std::getenv("TARNWICK_DEBUG");
+        return value != nullptr && *value != '\0';
+    }();
+    if (!enabled || text == nullptr) return;
+    const std::string utf8 = Utf16ToUtf8(text);
+    std::fwrite(utf8.data(), 1, utf8.size(), stderr);
+}
+
+std::atomic<DebugSink> installedSink{nullptr};
+
+}  // namespace
+
+RawHandle OpenVolume(const char16_t* volumePath) {
+    const char* device = DevicePathFor(volumePath);
+    if (device == nullptr) return InvalidHandle();
+    const int fd = open(device, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return InvalidHandle();
+    auto* volume = new (std::nothrow) Volume;
+    if (volume == nullptr) {
+        close(fd);
+        return InvalidHandle();
+    }
+    volume->fd = fd;
+    return volume;
+}
+
+void CloseVolume(RawHandle handle) {
+    if (handle == nullptr || handle == InvalidHandle()) return;
+    auto* volume = static_cast<Volume*>(handle);
+    close(volume->fd);
+    delete volume;
+}
+
+bool SetPosition(RawHandle handle, std::int64_t offset, std::uint64_t sequentialBytes) {
+    if (handle == nullptr || handle == InvalidHandle() || offset < 0) return false;
+    auto* volume = static_cast<Volume*>(handle);
+    volume->position = offset;
+    const auto room = static_cast<std::uint64_t>(INT64_MAX - offset);
+    volume->sequentialEnd = offset + static_cast<std::int64_t>(std::min(sequentialBytes, room));
+    return true;
+}
+
+bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length) {
+    if (handle == nullptr || handle == InvalidHandle()) return false;
+    auto* volume = static_cast<Volume*>(handle);
+    auto* out = static_cast<unsigned char*>(buffer);
+    const std::int64_t start = volume->position;
+
+    const std::int64_t aheadEnd = volume->aheadStart + static_cast<std::int64_t>(volume->aheadLength);
+    if (start >= volume->aheadStart && start + length <= aheadEnd) {
+        std::memcpy(out, volume->ahead.data() + (start - volume->aheadStart), length);
+        volume->position += length;
+        return true;
+    }
+
+    const std::int64_t announced = volume->sequentialEnd - start;
+    if (announced > static_cast<std::int64_t>(length)) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(announced, kReadAheadLimit));
+        if (want > length) {
+            if (volume->ahead.size() < want) volume->ahead.resize(std::max(want, std::size_t{64} << 10));
+            volume->aheadStart = start;
+            volume->aheadLength = ReadAt(volume->fd, start, volume->ahead.data(), want);
+            const std::size_t got = std::min<std::size_t>(volume->aheadLength, length);
+            std::memcpy(out, volume->ahead.data(), got);
+            volume->position += static_cast<std::int64_t>(got);
+            return got == length;
+        }
+    }
+
+    const std::size_t got = ReadAt(volume->fd, start, out, length);
+    volume->position += static_cast<std::int64_t>(got);
+    return got == length;
+}
+
+std::uint32_t GetDriveType(const char16_t* rootPath) {
+    const char letter = DriveLetter(rootPath);
+    if (letter == 0) return kDriveNoRootDir;
+    const char* device = DevicePathFor(rootPath);
+    if (device == nullptr) return kDriveNoRootDir;
+    struct stat info {};
+    if (stat(device, &info) != 0) return kDriveNoRootDir;
+    if (S_ISREG(info.st_mode)) return kDriveFixed;
+    if (S_ISBLK(info.st_mode)) return IsRemovableBlockDevice(info.st_rdev) ? kDriveRemovable : kDriveFixed;
+    return kDriveUnknown;
+}
+
+std::int64_t PerformanceCounter() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+std::int64_t PerformanceFrequency() { return 1000000000; }
+
+void TrimWorkingSet() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+void DebugOutput(const char16_t* text) {
+    const DebugSink sink = installedSink.load();
+    (sink != nullptr ? sink : StandardErrorSink)(text);
+}
+
+void SetDebugSink(DebugSink sink) { installedSink.store(sink); }
+
+void* AllocateZeroedPages(std::size_t bytes) {
+    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) return nullptr;
+#if defined(MADV_HUGEPAGE)
+    madvise(pages, bytes, MADV_HUGEPAGE);
+#endif
+    return pages;
+}
+
+void FreePages(void* pages, std::size_t bytes) {
+    if (pages != nullptr) munmap(pages, bytes);
+}
+
+}  // namespace tarnwick::platform

@@ -1,0 +1,62 @@
+// Bounds-checked little-endian reads over bytes taken from a volume. The
+// error is sticky: the first read out of range fails the reader and every
+// later read returns 0, so a parser checks ok() once where it may give up.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+namespace tarnwick {
+
+// True when [offset, offset + length) lies inside a buffer of `size` bytes,
+// in a form that cannot overflow.
+constexpr bool InBounds(std::size_t size, std::size_t offset, std::size_t length) {
+    return offset <= size && length <= size - offset;
+}
+
+class ByteReader {
+public:
+    explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    bool ok() const { return ok_; }
+    std::size_t size() const { return bytes_.size(); }
+    std::span<const std::uint8_t> bytes() const { return bytes_; }
+
+    std::uint8_t U8(std::size_t offset) { return static_cast<std::uint8_t>(Read(offset, 1)); }
+    std::uint16_t U16(std::size_t offset) { return static_cast<std::uint16_t>(Read(offset, 2)); }
+    std::uint32_t U32(std::size_t offset) { return static_cast<std::uint32_t>(Read(offset, 4)); }
+    std::uint64_t U64(std::size_t offset) { return Read(offset, 8); }
+    std::int8_t I8(std::size_t offset) { return static_cast<std::int8_t>(U8(offset)); }
+    std::int16_t I16(std::size_t offset) { return static_cast<std::int16_t>(U16(offset)); }
+    std::int64_t I64(std::size_t offset) { return static_cast<std::int64_t>(U64(offset)); }
+
+    // An unsigned little-endian integer of `width` bytes (0 to 8).
+    std::uint64_t UVar(std::size_t offset, std::size_t width) { return width > 8 ? Fail() : Read(offset, width); }
+
+    // True when the bytes at `offset` equal `text` (without its terminator).
+    template <std::size_t N>
+    bool Matches(std::size_t offset, const char (&text)[N]) {
+        if (!InBounds(bytes_.size(), offset, N - 1)) return Fail() != 0;
+        return std::memcmp(bytes_.data() + offset, text, N - 1) == 0;
+    }
+
+private:
+    std::uint64_t Fail() {
+        ok_ = false;
+        return 0;
+    }
+
+    std::uint64_t Read(std::size_t offset, std::size_t width) {
+        if (!ok_ || !InBounds(bytes_.size(), offset, width)) return Fail();
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < width; ++i) value |= std::uint64_t{bytes_[offset + i]} << (8 * i);
+        return value;
+    }
+
+    std::span<const std::uint8_t> bytes_;
+    bool ok_ = true;
+};
+
+}  // namespace tarnwick
