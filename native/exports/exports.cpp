@@ -1,0 +1,74 @@
+// The five exported functions: the whole public surface of the library.
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "catalogue/load_mft.h"
+#include "platform/platform.h"
+#include "status/status.h"
+#include "tarnwick.h"
+
+namespace {
+
+using tarnwick::StatusCode;
+using tarnwick::ToInt;
+
+// Copies a text up to and including its terminator; the rest of the
+// caller's field keeps its bytes.
+void CopyText(std::uint16_t* destination, const std::uint16_t* text) {
+    std::size_t n = 0;
+    while (n < 255 && text[n] != 0) ++n;
+    std::memcpy(destination, text, 2 * n);
+    destination[n] = 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+TARNWICK_API int32_t TARNWICK_CALL LoadMft(uint32_t drive, size_t* count) {
+    return tarnwick::LoadCatalogue(drive, count);
+}
+
+TARNWICK_API int32_t TARNWICK_CALL GetData(ResultRecord_Export* buffer) {
+    tarnwick::EntryList& entries = tarnwick::TheCatalogue().entries;
+    if (entries.empty()) return ToInt(StatusCode::Size);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ResultRecord_Internal& from = entries[i];
+        ResultRecord_Export& to = buffer[i];
+        to.parentId = from.parentId;
+        CopyText(to.parentName, from.parentName);
+        to.id = from.id;
+        CopyText(to.name, from.name);
+        to.allocatedSize = from.allocatedSize;
+        to.actualSize = from.actualSize;
+        to.creationTime = from.creationTime;
+        to.modificationTime = from.modificationTime;
+        to.mftModificationTime = from.mftModificationTime;
+        to.accessTime = from.accessTime;
+        to.flag = from.flag;
+    }
+    Clear();
+    return 0;
+}
+
+TARNWICK_API int32_t TARNWICK_CALL GetPointer(ResultRecord_Internal** pointers) {
+    tarnwick::EntryList& entries = tarnwick::TheCatalogue().entries;
+    if (entries.empty()) return ToInt(StatusCode::Size);
+    for (std::size_t i = 0; i < entries.size(); ++i) pointers[i] = &entries[i];
+    return 0;
+}
+
+TARNWICK_API int32_t TARNWICK_CALL Clear(void) {
+    tarnwick::Catalogue& catalogue = tarnwick::TheCatalogue();
+    if (catalogue.entries.empty()) return ToInt(StatusCode::Size);
+    catalogue.entries.Clear();
+    catalogue.recordNames.Clear();
+    tarnwick::platform::TrimWorkingSet();
+    return 0;
+}
+
+TARNWICK_API const uint16_t* TARNWICK_CALL GetMftMessage(int32_t code) {
+    return reinterpret_cast<const uint16_t*>(tarnwick::StatusMessage(code));
+}
+
+}  // extern "C"

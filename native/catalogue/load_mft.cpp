@@ -1,0 +1,150 @@
+#include "catalogue/load_mft.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "catalogue/finish_catalogue.h"
+#include "ntfs/file_record.h"
+#include "ntfs/index_reader.h"
+#include "platform/platform.h"
+#include "status/debug_log.h"
+#include "status/status.h"
+#include "volume/boot_sector.h"
+#include "volume/volume_handle.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
+
+// lcn * clusterSize, or -1 when negative or beyond 64 bits.
+std::int64_t ClusterOffset(std::int64_t lcn, std::uint32_t clusterSize) {
+    if (lcn < 0 || lcn > kInt64Max / clusterSize) return -1;
+    return lcn * clusterSize;
+}
+
+std::uint64_t RunBytes(std::uint64_t clusters, std::uint32_t clusterSize) {
+    if (clusters > std::numeric_limits<std::uint64_t>::max() / clusterSize) return std::numeric_limits<std::uint64_t>::max();
+    return clusters * clusterSize;
+}
+
+// Reads the master file table as one stream of records across its runs. A
+// run may end inside a record when clusters are smaller than records; that
+// record is completed from the start of the next run instead of being lost
+// and every later record read half a record off.
+class MftStream {
+public:
+    MftStream(platform::RawHandle volume, std::size_t recordSize) : volume_(volume), record_(recordSize) {}
+
+    // Positions at a run; false when the volume refuses the position.
+    bool StartRun(std::int64_t offset, std::uint64_t bytes) {
+        runLeft_ = bytes;
+        return platform::SetPosition(volume_, offset, bytes);
+    }
+
+    // Reads the next whole record of the current run into record(): 1 when
+    // one is ready, 0 when the run is used up (any part read waits for the
+    // next run), -1 when a read failed.
+    int Next() {
+        while (runLeft_ > 0) {
+            const std::size_t want = std::min<std::uint64_t>(record_.size() - filled_, runLeft_);
+            if (!platform::ReadExact(volume_, record_.data() + filled_, static_cast<std::uint32_t>(want))) return -1;
+            filled_ += want;
+            runLeft_ -= want;
+            if (filled_ == record_.size()) {
+                filled_ = 0;
+                return 1;
+            }
+        }
+        return 0;
+    }
+
+    std::span<std::uint8_t> record() { return record_; }
+
+private:
+    platform::RawHandle volume_;
+    std::vector<std::uint8_t> record_;
+    std::size_t filled_ = 0;
+    std::uint64_t runLeft_ = 0;
+};
+
+void TrimAndLogTime(Catalogue& catalogue) {
+    platform::TrimWorkingSet();
+    catalogue.loadEnd = platform::PerformanceCounter();
+    catalogue.loadElapsed = catalogue.loadEnd - catalogue.loadStart;
+    const double milliseconds =
+        static_cast<double>(catalogue.loadElapsed) / static_cast<double>(catalogue.performanceFrequency) * 1000.0;
+    DebugLog(u"%.2f ms\n", milliseconds);
+    catalogue.timingState = 0;
+}
+
+}  // namespace
+
+std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
+    Catalogue& catalogue = TheCatalogue();
+    if (!catalogue.entries.empty()) return ToInt(StatusCode::Size);
+    // Names left by an earlier failed load, maybe of another volume, must
+    // not resolve this load's names.
+    catalogue.recordNames.Clear();
+
+    // "\\.\X:\" for the drive-type query, "\\.\X:" to open the volume.
+    std::u16string path = u"\\\\.\\";
+    path.push_back(static_cast<char16_t>(static_cast<unsigned char>('A' + drive)));
+    path += u":\\";
+    if (platform::GetDriveType(path.c_str()) != platform::kDriveFixed) return ToInt(StatusCode::DriveType);
+    path.erase(path.rfind(u'\\'));
+
+    const VolumeHandle records = OpenVolumeHandle(path.c_str());
+    if (!IsOpen(records)) return ToInt(StatusCode::OpenFile);
+
+    std::vector<std::uint8_t> boot(boot_sector::kSize, 0);
+    if (ReadBuffer(boot, records.get()) != 0) std::fill(boot.begin(), boot.end(), 0);
+    VolumeInfo volume;
+    if (ParseBootSector(boot, volume) != 0) return ToInt(StatusCode::ParseBoot);
+    const std::uint32_t clusterSize = volume.ClusterSize();
+
+    std::vector<std::uint8_t> record(static_cast<std::size_t>(volume.fileRecordSize), 0);
+    const std::int64_t mftOffset = ClusterOffset(volume.mftStartLcn, clusterSize);
+    if (mftOffset < 0 || !platform::SetPosition(records.get(), mftOffset)) return ToInt(StatusCode::MoveFile);
+    if (ReadBuffer(record, records.get()) != 0) return ToInt(StatusCode::ReadMft);
+    FileRecordHeader mftHeader;
+    RunList mftRuns;
+    if (ParseEntry(ParseMode::MftData, record, mftHeader, mftRuns) != 0) return ToInt(StatusCode::ParseEntry);
+
+    catalogue.performanceFrequency = platform::PerformanceFrequency();
+    catalogue.loadStart = platform::PerformanceCounter();
+    catalogue.timingState = 1;
+
+    const VolumeHandle indexes = OpenVolumeHandle(path.c_str());
+    if (!IsOpen(indexes)) return ToInt(StatusCode::OpenFile2);
+
+    IndexReader reader(indexes.get(), volume.indexBufferSize, clusterSize, catalogue.entries, catalogue.recordNames);
+    MftStream stream(records.get(), record.size());
+    std::uint32_t position = 0;
+    for (const RunEntry& run : mftRuns) {
+        const std::int64_t offset = ClusterOffset(run.lcn, clusterSize);
+        if (offset < 0 || !stream.StartRun(offset, RunBytes(run.length, clusterSize))) {
+            return ToInt(StatusCode::MoveFile2);
+        }
+        for (;;) {
+            const int next = stream.Next();
+            if (next < 0) return ToInt(StatusCode::ReadMft2);
+            if (next == 0) break;
+            if (reader.ReadAndParseIndex(stream.record(), position++) < 0) return ToInt(StatusCode::ReadAndParseIndx);
+        }
+    }
+
+    if (const std::int32_t status = FinishCatalogue(catalogue.entries, catalogue.recordNames); status != 0) {
+        return status;
+    }
+    TrimAndLogTime(catalogue);
+    if (catalogue.entries.empty()) return ToInt(StatusCode::Size2);
+    *count = catalogue.entries.size();
+    return 0;
+}
+
+}  // namespace tarnwick

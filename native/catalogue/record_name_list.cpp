@@ -1,0 +1,61 @@
+#include "catalogue/record_name_list.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tarnwick {
+
+void RecordNameList::Append(std::int32_t recordNumber, NameRef name, std::int32_t flags) {
+    RecordName* element = storage_.Append();
+    element->recordNumber = recordNumber;
+    CopyName(element->name, name);
+    element->flags = flags;
+    element->mark = 0;
+    items_.push_back(element);
+    sortedNumbers_.clear();
+}
+
+void RecordNameList::Sort() {
+    // Sorting (key, address) pairs is several times faster than moving
+    // 524-byte elements; the key orders by signed number, then by position.
+    std::vector<std::pair<std::uint64_t, RecordName*>> keyed(items_.size());
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        const auto number = static_cast<std::uint32_t>(items_[i]->recordNumber) ^ 0x80000000u;
+        keyed[i] = {(std::uint64_t{number} << 32) | static_cast<std::uint32_t>(i), items_[i]};
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    sortedNumbers_.resize(items_.size());
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        items_[i] = keyed[i].second;
+        sortedNumbers_[i] = keyed[i].second->recordNumber;
+    }
+}
+
+std::int32_t RecordNameList::Find(std::int32_t recordNumber) const {
+    const std::vector<std::int32_t>& numbers = sortedNumbers_;
+    if (numbers.empty()) return -1;
+    std::size_t lo = 0;
+    std::size_t hi = numbers.size() - 1;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (numbers[mid] < recordNumber) {
+            lo = mid + 1;
+        } else if (numbers[mid] > recordNumber) {
+            if (mid == 0) return -1;
+            hi = mid - 1;
+        } else {
+            return static_cast<std::int32_t>(mid);
+        }
+    }
+    return numbers[lo] == recordNumber ? static_cast<std::int32_t>(lo) : -1;
+}
+
+void RecordNameList::Clear() {
+    items_.clear();
+    items_.shrink_to_fit();
+    sortedNumbers_.clear();
+    sortedNumbers_.shrink_to_fit();
+    storage_.Clear();
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,46 @@
+// The names and flags of the file records, collected during the pass and
+// looked up by record number when the catalogue is finished.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "catalogue/stable_storage.h"
+#include "ntfs/file_name.h"
+
+namespace tarnwick {
+
+struct RecordName {
+    std::int32_t recordNumber;
+    std::uint16_t name[256];
+    std::int32_t flags;
+    std::int32_t mark;
+};
+
+class RecordNameList {
+public:
+    void Append(std::int32_t recordNumber, NameRef name, std::int32_t flags);
+
+    std::size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    // The element at `index` in list order (sorted order after Sort).
+    const RecordName& operator[](std::size_t index) const { return *items_[index]; }
+
+    // Orders the list by record number as signed numbers. Elements with equal
+    // numbers keep their order of appending, so lookups are repeatable.
+    void Sort();
+
+    // Index of an element whose number equals `recordNumber` in the sorted
+    // list, or -1. Halves a packed array of the numbers, not the elements.
+    std::int32_t Find(std::int32_t recordNumber) const;
+
+    void Clear();
+
+private:
+    StableStorage<RecordName> storage_;
+    std::vector<RecordName*> items_;
+    std::vector<std::int32_t> sortedNumbers_;
+};
+
+}  // namespace tarnwick

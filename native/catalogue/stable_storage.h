@@ -1,0 +1,55 @@
+// Append-only storage whose elements never move: they live in large
+// zero-filled blocks from the platform, so appending copies nothing, the
+// address of an element stays valid until Clear, and a million elements cost
+// a few mappings rather than a million heap blocks.
+#pragma once
+
+#include <cstddef>
+#include <new>
+#include <type_traits>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tarnwick {
+
+template <typename T>
+class StableStorage {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+    StableStorage() = default;
+    StableStorage(const StableStorage&) = delete;
+    StableStorage& operator=(const StableStorage&) = delete;
+    ~StableStorage() { Clear(); }
+
+    // A zero-filled element at a fixed address. Throws bad_alloc when the
+    // system has no memory left.
+    T* Append() {
+        if (blocks_.empty() || used_ == PerBlock()) {
+            blocks_.reserve(blocks_.size() + 1);
+            void* block = platform::AllocateZeroedPages(BlockBytes());
+            if (block == nullptr) throw std::bad_alloc();
+            blocks_.push_back(static_cast<T*>(block));
+            used_ = 0;
+        }
+        return blocks_.back() + used_++;
+    }
+
+    // Releases every block; the memory goes back to the system at once.
+    void Clear() {
+        for (T* block : blocks_) platform::FreePages(block, BlockBytes());
+        blocks_.clear();
+        blocks_.shrink_to_fit();
+        used_ = PerBlock();
+    }
+
+private:
+    static constexpr std::size_t BlockBytes() { return std::size_t{32} << 20; }
+    static constexpr std::size_t PerBlock() { return BlockBytes() / sizeof(T); }
+
+    std::vector<T*> blocks_;
+    std::size_t used_ = PerBlock();
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,58 @@
+// Attribute headers inside a file record, and the walk that finds one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace tarnwick {
+
+namespace attribute {
+inline constexpr std::size_t kType = 0;                // u32; 0xFFFFFFFF ends the list
+inline constexpr std::size_t kLength = 4;              // u32: the next attribute is this far on
+inline constexpr std::size_t kNonResident = 8;         // u8: non-zero means non-resident
+inline constexpr std::size_t kNameLength = 9;          // u8: UTF-16 units
+inline constexpr std::size_t kNameOffset = 10;         // u16: from the attribute's start
+inline constexpr std::size_t kStartingVcn = 16;        // u64, non-resident only
+inline constexpr std::size_t kValueOffset = 20;        // u16, resident only
+inline constexpr std::size_t kMappingPairsOffset = 32; // u16, non-resident only
+// The shortest header that holds every field above that is read; a shorter
+// length could not move the walk past the fields it was read from.
+inline constexpr std::uint32_t kMinimumLength = 24;
+
+inline constexpr std::uint32_t kEndMarker = 0xFFFFFFFF;
+inline constexpr std::uint32_t kFileName = 0x30;
+inline constexpr std::uint32_t kData = 0x80;
+inline constexpr std::uint32_t kIndexAllocation = 0xA0;
+}  // namespace attribute
+
+struct AttributeHeader {
+    std::uint32_t type = 0;
+    std::uint32_t length = 0;
+    bool nonResident = false;
+};
+
+struct NonResidentHeader {
+    std::uint64_t startingVcn = 0;
+    std::uint16_t mappingPairsOffset = 0;
+};
+
+// -1 at the end marker, and also where the list cannot go on: a header past
+// the buffer, or a length shorter than a header or running past the buffer.
+// Ending the walk there treats the record as one without further attributes.
+int ReadAttributeHeader(std::span<const std::uint8_t> record, std::size_t position, AttributeHeader& header);
+
+// -1 when the starting VCN is not 0 (only that field is filled) or the
+// header lies past the buffer.
+int ReadNonResidentHeader(std::span<const std::uint8_t> record, std::size_t position, NonResidentHeader& header);
+
+// Position of the first attribute of `type` from `start`, or -1. For a
+// non-resident one `nonResident` is filled.
+std::int64_t FindAttribute(std::span<const std::uint8_t> record, std::uint32_t type, std::size_t start,
+                           NonResidentHeader& nonResident, AttributeHeader* found = nullptr);
+
+// True when the attribute at `position` carries the name `name`.
+bool AttributeNamed(std::span<const std::uint8_t> record, std::size_t position, std::u16string_view name);
+
+}  // namespace tarnwick

@@ -1,0 +1,131 @@
+#include "ntfs/index_reader.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "ntfs/file_name.h"
+#include "ntfs/file_record.h"
+#include "ntfs/index_buffer.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Byte offset of `lcn` plus `within`, or -1 when it is negative or does not
+// fit in 64 bits: a damaged run then fails like a refused positioning.
+std::int64_t ByteOffset(std::int64_t lcn, std::uint32_t clusterSize, std::int64_t within) {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    if (lcn < 0 || lcn > (kMax - within) / clusterSize) return -1;
+    return lcn * clusterSize + within;
+}
+
+std::int32_t SignExtended(std::uint16_t flags) { return static_cast<std::int16_t>(flags); }
+
+}  // namespace
+
+IndexReader::IndexReader(platform::RawHandle volume, std::int32_t indexBufferSize, std::uint32_t clusterSize,
+                         EntryList& entries, RecordNameList& recordNames)
+    : volume_(volume),
+      indexBufferSize_(indexBufferSize),
+      clusterSize_(clusterSize),
+      // Volumes formatted with index buffers above 4 KiB have nodes above it
+      // too; a fixed 4096 would refuse every one of their directories.
+      limit_(std::max(kIndexLimit, indexBufferSize)),
+      entries_(entries),
+      recordNames_(recordNames),
+      buffer_(static_cast<std::size_t>(indexBufferSize)) {}
+
+int IndexReader::ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t position) {
+    FileRecordHeader header;
+    RunList runs;
+    const int parsed = ParseEntry(ParseMode::IndexAllocation, record, header, runs);
+    if (parsed < 0) return 1;
+    if (!header.hasRecordNumber) header.recordNumber = position;
+    const std::uint32_t number = OwningRecordNumber(header);
+
+    const NameRef name = GetRecordName(record, header);
+    if (header.flags != 0 && header.flags != kFlagDirectory && !name.empty()) {
+        recordNames_.Append(static_cast<std::int32_t>(number), name, SignExtended(header.flags));
+    }
+    if (parsed == 1) return 1;
+
+    Directory directory;
+    directory.name = name;
+    // An extension record that carries a live directory's index counts as
+    // that directory, in use.
+    directory.flag = header.baseRecord != 0 && header.flags != kFlagDirectory ? 3 : SignExtended(header.flags);
+    directory.live = header.flags != kFlagDirectory;
+
+    const auto bufferSize = static_cast<std::uint64_t>(indexBufferSize_);
+    for (const RunEntry& run : runs) {
+        // The run's bytes in 64 bits: runs of more than 2 GiB are read whole.
+        const std::uint64_t runBytes = run.length > std::numeric_limits<std::uint64_t>::max() / clusterSize_
+                                           ? std::numeric_limits<std::uint64_t>::max()
+                                           : run.length * clusterSize_;
+        const std::uint64_t buffers = runBytes / bufferSize;
+        for (std::uint64_t j = 0; j < buffers; ++j) {
+            const std::uint64_t within = j * bufferSize;
+            if (within > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return -1;
+            const std::int64_t offset = ByteOffset(run.lcn, clusterSize_, static_cast<std::int64_t>(within));
+            if (offset < 0) return -1;
+            if (ReadBuffer(offset, runBytes - within) != 0) return -1;
+            const int walked = WalkBuffer(directory);
+            if (walked < 0) return -1;
+            if (walked == 1 && !directory.live) return 1;
+        }
+    }
+    return 0;
+}
+
+int IndexReader::ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft) {
+    if (!platform::SetPosition(volume_, offset, runBytesLeft)) return -1;
+    // A short read would leave the previous buffer's bytes to be parsed
+    // again, appending its entries twice: it fails like a refused read.
+    return platform::ReadExact(volume_, buffer_.data(), static_cast<std::uint32_t>(buffer_.size())) ? 0 : -1;
+}
+
+int IndexReader::WalkBuffer(const Directory& directory) {
+    const std::span<std::uint8_t> bytes(buffer_);
+    IndexBufferHeader bufferHeader;
+    if (ParseIndexBufferHeader(bytes, bufferHeader) != 0) return 1;
+    if (ApplyFixups(bytes, bufferHeader.usaOffset, bufferHeader.usaCount) != 0) return -1;
+    IndexNodeHeader node;
+    if (ParseIndexNodeHeader(bytes, limit_, node) != 0) return -1;
+
+    // The bound is compared with a size counted from the node header, so the
+    // walk stops before the closing entry, which has no key.
+    std::size_t m = index_buffer::kNodeHeader + static_cast<std::size_t>(node.entriesOffset);
+    std::size_t b = m;
+    while (b + index_entry::kKey < static_cast<std::size_t>(node.entriesSize)) {
+        IndexEntryHeader entry;
+        const int header = ParseIndexEntryHeader(bytes, m, limit_, entry);
+        if (header < 0) return -1;
+        // A header past the buffer or an entry of length 0 ends the buffer:
+        // there is no next entry to go to.
+        if (header > 0 || entry.length == 0) break;
+
+        FileNameInfo key;
+        const NameRef name = ParseFileName(bytes, m + index_entry::kKey, key);
+        if (!name.empty() && directory.live) {
+            ResultRecord_Internal& e = entries_.Append();
+            e.parentId = static_cast<std::int32_t>(key.parent);
+            CopyName(e.parentName, directory.name);
+            e.id = static_cast<std::int32_t>(entry.fileReference);
+            CopyName(e.name, name);
+            e.nameSpace = key.nameSpace;
+            e.allocatedSize = key.allocatedSize;
+            e.actualSize = key.dataSize;
+            e.creationTime = key.creationTime;
+            e.modificationTime = key.modificationTime;
+            e.mftModificationTime = key.mftChangeTime;
+            e.accessTime = key.accessTime;
+            e.flag = directory.flag;
+            e.duplicate = 0;
+        }
+        m += static_cast<std::size_t>(entry.length);
+        b += static_cast<std::size_t>(entry.length);
+    }
+    return 0;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,50 @@
+// Reads one file record of the pass: collects its name, and for a directory
+// turns every entry of its index buffers into a catalogue entry.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "catalogue/entry_list.h"
+#include "catalogue/record_name_list.h"
+#include "ntfs/file_name.h"
+#include "platform/platform.h"
+
+namespace tarnwick {
+
+class IndexReader {
+public:
+    // `volume` is lent for the whole pass and repositioned freely; it must not
+    // be the handle the file records are read from.
+    IndexReader(platform::RawHandle volume, std::int32_t indexBufferSize, std::uint32_t clusterSize,
+                EntryList& entries, RecordNameList& recordNames);
+
+    // `record` is the file record's bytes, fixed up in place. `position` is its
+    // index in the master file table, the record's number where its header
+    // has no number field. 0: dealt with; 1: dealt with, nothing (more) to
+    // read; -1: an index buffer could not be read or is damaged.
+    int ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t position);
+
+private:
+    struct Directory {
+        NameRef name;       // the parent name of its entries
+        std::int32_t flag;  // the flag its entries start with
+        bool live;          // a deleted directory's buffers are checked, not catalogued
+    };
+
+    int ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft);
+    // 0 when the buffer's entries were walked, 1 when its signature is not
+    // "INDX", -1 on failure.
+    int WalkBuffer(const Directory& directory);
+
+    platform::RawHandle volume_;
+    std::int32_t indexBufferSize_;
+    std::uint32_t clusterSize_;
+    std::int32_t limit_;
+    EntryList& entries_;
+    RecordNameList& recordNames_;
+    std::vector<std::uint8_t> buffer_;
+};
+
+}  // namespace tarnwick
