@@ -1,0 +1,224 @@
+// tarnwick: lists every file and directory of an NTFS device or image.
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "listing.h"
+#include "output_buffer.h"
+#include "source.h"
+#include "tarnwick.h"
+#include "text_format.h"
+#include "volume/boot_sector.h"
+
+#ifndef TARNWICK_VERSION
+#define TARNWICK_VERSION "0.0.0"
+#endif
+
+namespace {
+
+using namespace tarnwick::cli;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+constexpr std::string_view kUsage =
+    "usage: tarnwick list [--format csv|jsonl] SOURCE\n"
+    "       tarnwick info SOURCE\n"
+    "       tarnwick --help | --version\n";
+
+constexpr std::string_view kHelp =
+    "Lists every file and directory of an NTFS volume by reading the raw volume.\n"
+    "\n"
+    "Commands:\n"
+    "  list SOURCE   one line per entry on standard output: record number, parent\n"
+    "                record number, full path, name, type, data size, allocated\n"
+    "                size, the four times (ISO 8601 UTC) and the raw flags\n"
+    "  info SOURCE   the volume's geometry, its number of entries and the load time\n"
+    "\n"
+    "Options:\n"
+    "  --format csv    CSV with a header line (the default)\n"
+    "  --format jsonl  one JSON object per line\n"
+    "  --help          show this help\n"
+    "  --version       show the version\n"
+    "\n"
+    "SOURCE is a block device (/dev/sdb1), a volume image file, or a drive letter\n"
+    "(D: or D) whose device or image is named by the variable TARNWICK_DRIVE_D.\n"
+    "SOURCE is opened read-only and never written. Reading a raw device needs root\n"
+    "or membership of the disk group.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+
+void Print(std::FILE* file, std::string_view text) { std::fwrite(text.data(), 1, text.size(), file); }
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "tarnwick: %s\n", message.c_str());
+    Print(stderr, kUsage);
+    return kExitUsage;
+}
+
+int Failure(const std::string& label, const std::string& message) {
+    std::fprintf(stderr, "tarnwick: %s: %s\n", label.c_str(), message.c_str());
+    return kExitFailure;
+}
+
+std::string StatusText(std::int32_t status) {
+    const std::uint16_t* text = GetMftMessage(status);
+    const std::size_t units = BoundedLength(text, 256);
+    std::string message = Utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), units));
+    if (status == TARNWICK_DRIVE_TYPE) message += " (the device is removable or not a disk)";
+    return message;
+}
+
+// The library's catalogue for the length of one command; emptied on every
+// return path so that nothing depends on process exit.
+class LoadedCatalogue {
+public:
+    ~LoadedCatalogue() {
+        if (loaded_) Clear();
+    }
+
+    // The library's status, 0 when `entries` holds the catalogue.
+    std::int32_t Load(char letter, double& milliseconds) {
+        std::size_t count = 0;
+        const auto start = std::chrono::steady_clock::now();
+        const std::int32_t status = LoadMft(static_cast<std::uint32_t>(letter - 'A'), &count);
+        milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        loaded_ = true;  // a failed load may still leave entries behind
+        if (status != 0) return status;
+        entries_.resize(count);
+        return GetPointer(entries_.data());
+    }
+
+    const std::vector<ResultRecord_Internal*>& Entries() const { return entries_; }
+
+private:
+    bool loaded_ = false;
+    std::vector<ResultRecord_Internal*> entries_;
+};
+
+struct Arguments {
+    std::string command;
+    std::optional<std::string> source;
+    Format format = Format::Csv;
+};
+
+// Fills `args`; returns an exit code when the program should stop at once.
+std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
+    std::vector<std::string_view> rest(argv + 1, argv + argc);
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const std::string_view arg = rest[i];
+        if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+            if (arg == "--") {
+                optionsEnded = true;
+            } else if (arg == "--help" || arg == "-h") {
+                Print(stdout, kUsage);
+                Print(stdout, "\n");
+                Print(stdout, kHelp);
+                return kExitOk;
+            } else if (arg == "--version" || arg == "-V") {
+                Print(stdout, "tarnwick " TARNWICK_VERSION "\n");
+                return kExitOk;
+            } else if (arg == "--format" || arg.starts_with("--format=")) {
+                std::string_view value;
+                if (arg == "--format") {
+                    if (i + 1 == rest.size()) return UsageError("--format needs a value: csv or jsonl");
+                    value = rest[++i];
+                } else {
+                    value = arg.substr(9);
+                }
+                const std::optional<Format> format = ParseFormat(value);
+                if (!format) return UsageError("unknown format '" + std::string(value) + "': use csv or jsonl");
+                args.format = *format;
+            } else {
+                return UsageError("unknown option '" + std::string(arg) + "'");
+            }
+            continue;
+        }
+        if (args.command.empty()) {
+            args.command = std::string(arg);
+        } else if (!args.source) {
+            args.source = std::string(arg);
+        } else {
+            return UsageError("too many arguments");
+        }
+    }
+    if (args.command.empty()) return UsageError("missing command");
+    if (args.command != "list" && args.command != "info") return UsageError("unknown command '" + args.command + "'");
+    if (!args.source) return UsageError(args.command + ": missing SOURCE");
+    return std::nullopt;
+}
+
+std::optional<int> PrepareSource(const std::string& argument, Source& source) {
+    if (auto problem = ResolveSource(argument, source)) return Failure(argument, *problem);
+    if (auto problem = CheckReadable(source.path)) {
+        const std::string label = source.label == source.path ? source.label : source.label + " (" + source.path + ")";
+        return Failure(label, *problem);
+    }
+    return std::nullopt;
+}
+
+int List(const Arguments& args) {
+    Source source;
+    if (auto exit = PrepareSource(*args.source, source)) return *exit;
+    LoadedCatalogue catalogue;
+    double milliseconds = 0;
+    const std::int32_t status = catalogue.Load(source.letter, milliseconds);
+    if (status != 0) return Failure(source.label, StatusText(status));
+
+    OutputBuffer out(stdout);
+    WriteListing(out, args.format, catalogue.Entries());
+    if (!out.Flush()) {
+        if (out.Error() == EPIPE) return kExitFailure;  // the reader has gone; nothing to tell it
+        return Failure("standard output", std::string("write error: ") + std::strerror(out.Error()));
+    }
+    return kExitOk;
+}
+
+int Info(const Arguments& args) {
+    Source source;
+    if (auto exit = PrepareSource(*args.source, source)) return *exit;
+    std::array<std::uint8_t, tarnwick::boot_sector::kSize> boot{};
+    if (auto problem = ReadBootSector(source.path, boot)) return Failure(source.label, *problem);
+    tarnwick::VolumeInfo volume;
+    if (tarnwick::ParseBootSector(boot, volume) != 0) return Failure(source.label, StatusText(TARNWICK_PARSE_BOOT));
+
+    LoadedCatalogue catalogue;
+    double milliseconds = 0;
+    const std::int32_t status = catalogue.Load(source.letter, milliseconds);
+    if (status != 0) return Failure(source.label, StatusText(status));
+    std::size_t directories = 0;
+    for (const ResultRecord_Internal* entry : catalogue.Entries()) directories += (entry->flag & 2) != 0 ? 1 : 0;
+    const std::size_t entries = catalogue.Entries().size();
+
+    std::printf("source:               %s\n", source.label.c_str());
+    if (source.label != source.path) std::printf("device:               %s\n", source.path.c_str());
+    std::printf("bytes per sector:     %d\n", volume.bytesPerSector);
+    std::printf("sectors per cluster:  %u\n", volume.sectorsPerCluster);
+    std::printf("cluster size:         %u\n", volume.ClusterSize());
+    std::printf("total sectors:        %lld\n", static_cast<long long>(volume.totalSectors));
+    std::printf("MFT start LCN:        %lld\n", static_cast<long long>(volume.mftStartLcn));
+    std::printf("file record size:     %d\n", volume.fileRecordSize);
+    std::printf("index buffer size:    %d\n", volume.indexBufferSize);
+    std::printf("entries:              %zu\n", entries);
+    std::printf("directories:          %zu\n", directories);
+    std::printf("files:                %zu\n", entries - directories);
+    std::printf("load time:            %.2f ms\n", milliseconds);
+    if (std::fflush(stdout) != 0) return Failure("standard output", std::string("write error: ") + std::strerror(errno));
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    if (auto exit = ParseArguments(argc, argv, args)) return *exit;
+    return args.command == "list" ? List(args) : Info(args);
+}

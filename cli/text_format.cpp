@@ -1,0 +1,228 @@
+#include "text_format.h"
+
+#include <cstring>
+
+namespace tarnwick::cli {
+
+std::size_t BoundedLength(const std::uint16_t* text, std::size_t capacity) {
+    std::size_t n = 0;
+    while (n < capacity && text[n] != 0) ++n;
+    return n;
+}
+
+char* WriteUtf8(char* out, const std::uint16_t* text, std::size_t units) {
+    std::size_t i = 0;
+    while (i < units) {
+        const std::uint32_t u = text[i];
+        if (u < 0x80) {
+            *out++ = static_cast<char>(u);
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = u;
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            const bool paired = u <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+            if (paired) {
+                cp = 0x10000 + ((u - 0xD800) << 10) + (std::uint32_t{text[i + 1]} - 0xDC00);
+                ++i;
+            } else {
+                cp = 0xFFFD;
+            }
+        }
+        ++i;
+        if (cp < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (cp >> 6));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            *out++ = static_cast<char>(0xE0 | (cp >> 12));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            // Two UTF-16 units become four bytes, so three per unit still bounds it.
+            *out++ = static_cast<char>(0xF0 | (cp >> 18));
+            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool CsvNeedsQuotes(std::string_view text) {
+    for (const char c : text) {
+        if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+    }
+    return false;
+}
+
+char* WriteCsvEscaped(char* out, std::string_view text) {
+    for (const char c : text) {
+        if (c == '"') *out++ = '"';
+        *out++ = c;
+    }
+    return out;
+}
+
+char* WriteCsvField(char* out, std::string_view text) {
+    if (!CsvNeedsQuotes(text)) {
+        std::memcpy(out, text.data(), text.size());
+        return out + text.size();
+    }
+    *out++ = '"';
+    out = WriteCsvEscaped(out, text);
+    *out++ = '"';
+    return out;
+}
+
+char* WriteJsonEscaped(char* out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && c != '"' && c != '\\') {
+            *out++ = c;
+            continue;
+        }
+        *out++ = '\\';
+        switch (c) {
+            case '"': *out++ = '"'; break;
+            case '\\': *out++ = '\\'; break;
+            case '\b': *out++ = 'b'; break;
+            case '\f': *out++ = 'f'; break;
+            case '\n': *out++ = 'n'; break;
+            case '\r': *out++ = 'r'; break;
+            case '\t': *out++ = 't'; break;
+            default:
+                *out++ = 'u';
+                *out++ = '0';
+                *out++ = '0';
+                *out++ = kHex[b >> 4];
+                *out++ = kHex[b & 0xF];
+        }
+    }
+    return out;
+}
+
+char* WriteJsonString(char* out, std::string_view text) {
+    *out++ = '"';
+    out = WriteJsonEscaped(out, text);
+    *out++ = '"';
+    return out;
+}
+
+namespace {
+
+// Days from 1970-01-01 to the given civil date of the proleptic Gregorian
+// calendar, and back (the well-known era-based conversion).
+constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+struct Civil {
+    std::int64_t year;
+    unsigned month;
+    unsigned day;
+};
+
+constexpr Civil CivilFromDays(std::int64_t z) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
+}
+
+constexpr std::int64_t kTicksPerSecond = 10'000'000;
+constexpr std::int64_t kTicksPerDay = kTicksPerSecond * 86'400;
+constexpr std::int64_t kEpochDays1601 = DaysFromCivil(1601, 1, 1);
+// First tick that would need a five-digit year.
+constexpr std::int64_t kTicksEnd = (DaysFromCivil(10000, 1, 1) - kEpochDays1601) * kTicksPerDay;
+
+static_assert(CivilFromDays(0).year == 1970);
+static_assert(DaysFromCivil(1601, 1, 1) == -134774);
+
+char* Digits(char* out, std::uint64_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
+}
+
+}  // namespace
+
+char* WriteNtfsTime(char* out, std::int64_t ticks) {
+    if (ticks <= 0 || ticks >= kTicksEnd) return out;
+    const std::int64_t days = ticks / kTicksPerDay;
+    const std::int64_t inDay = ticks % kTicksPerDay;
+    const Civil date = CivilFromDays(days + kEpochDays1601);
+    const std::int64_t seconds = inDay / kTicksPerSecond;
+    out = Digits(out, static_cast<std::uint64_t>(date.year), 4);
+    *out++ = '-';
+    out = Digits(out, date.month, 2);
+    *out++ = '-';
+    out = Digits(out, date.day, 2);
+    *out++ = 'T';
+    out = Digits(out, static_cast<std::uint64_t>(seconds / 3600), 2);
+    *out++ = ':';
+    out = Digits(out, static_cast<std::uint64_t>(seconds / 60 % 60), 2);
+    *out++ = ':';
+    out = Digits(out, static_cast<std::uint64_t>(seconds % 60), 2);
+    *out++ = '.';
+    out = Digits(out, static_cast<std::uint64_t>(inDay % kTicksPerSecond), 7);
+    *out++ = 'Z';
+    return out;
+}
+
+char* WriteUnsigned(char* out, std::uint64_t value) {
+    char digits[20];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n > 0) *out++ = digits[--n];
+    return out;
+}
+
+char* WriteInteger(char* out, std::int64_t value) {
+    if (value >= 0) return WriteUnsigned(out, static_cast<std::uint64_t>(value));
+    *out++ = '-';
+    // Negating in unsigned arithmetic keeps the most negative value exact.
+    return WriteUnsigned(out, 0 - static_cast<std::uint64_t>(value));
+}
+
+std::string Utf8(std::u16string_view text) {
+    std::string out(Utf8Bound(text.size()), '\0');
+    const char* end = WriteUtf8(out.data(), reinterpret_cast<const std::uint16_t*>(text.data()), text.size());
+    out.resize(static_cast<std::size_t>(end - out.data()));
+    return out;
+}
+
+std::string CsvField(std::string_view text) {
+    std::string out(CsvBound(text.size()), '\0');
+    out.resize(static_cast<std::size_t>(WriteCsvField(out.data(), text) - out.data()));
+    return out;
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out(JsonBound(text.size()), '\0');
+    out.resize(static_cast<std::size_t>(WriteJsonString(out.data(), text) - out.data()));
+    return out;
+}
+
+std::string NtfsTime(std::int64_t ticks) {
+    std::string out(kTimeBound, '\0');
+    out.resize(static_cast<std::size_t>(WriteNtfsTime(out.data(), ticks) - out.data()));
+    return out;
+}
+
+}  // namespace tarnwick::cli
