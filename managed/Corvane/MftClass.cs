@@ -21,8 +21,9 @@ namespace Corvane
 
         // Tarnwick has no way to ask how many entries it holds, and GetPointer writes one pointer
         // per entry whatever the array's size, so the wrapper remembers the count of its last
-        // successful load in order to refuse an array that GetPointer would overrun.
-        private static ulong loadedCount;
+        // successful load in order to refuse an array that GetPointer would overrun. Internal so
+        // the tests can forget it after releasing the catalogue behind the wrapper's back.
+        internal static ulong loadedCount;
 
         /// <summary>Creates an instance; all operations are static and need none.</summary>
         public MftClass()
