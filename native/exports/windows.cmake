@@ -1,0 +1,35 @@
+# Windows (mingw-w64) build of Tarnwick.dll, included by native/CMakeLists.txt.
+#
+# The export table is exactly the five functions of the .def file, with fixed
+# ordinals and, in the 32-bit build, the standard-call decorated names. The
+# header's __declspec(dllexport) would add a second, differently decorated
+# name for each function in the 32-bit build (GNU ld exports "Clear@0" beside
+# the .def's "_Clear@0"), so the exports are compiled without it: with
+# TARNWICK_BUILDING undone the header asks for dllimport, which
+# -mnop-fun-dllimport makes the compiler ignore. The .def alone decides.
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(tarnwick_def ${CMAKE_CURRENT_LIST_DIR}/tarnwick-x86.def)
+else()
+  set(tarnwick_def ${CMAKE_CURRENT_LIST_DIR}/tarnwick-x64.def)
+endif()
+
+# Until the exported functions exist the .def would name undefined symbols;
+# the library then exports nothing rather than every global of the core.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/exports.cpp tarnwick_exports_text)
+string(FIND "${tarnwick_exports_text}" "LoadMft" tarnwick_exports_found)
+if(NOT tarnwick_exports_found EQUAL -1)
+  target_sources(Tarnwick PRIVATE ${tarnwick_def})
+  set_property(TARGET Tarnwick APPEND PROPERTY LINK_DEPENDS ${tarnwick_def})
+endif()
+
+target_compile_options(Tarnwick PRIVATE -UTARNWICK_BUILDING -mnop-fun-dllimport)
+
+set_target_properties(Tarnwick PROPERTIES PREFIX "" OUTPUT_NAME Tarnwick SUFFIX ".dll")
+target_link_options(Tarnwick PRIVATE
+  # No mingw runtime DLL beside it on a bare Windows: link the runtime in.
+  -static -static-libgcc -static-libstdc++
+  # Only the .def's names; no global of the core or the runtime leaks out.
+  -Wl,--exclude-all-symbols
+  # Same input, same bytes.
+  -Wl,--no-insert-timestamp)

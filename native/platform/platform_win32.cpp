@@ -1,0 +1,110 @@
+// The Win32 side of the platform seam: every operation is the Windows call
+// the load is specified in terms of, with the same arguments, so the library
+// behaves on Windows exactly as its callers expect from the raw volume.
+#include "platform/platform.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// <windows.h> maps GetDriveType to GetDriveTypeW; the seam's own function
+// keeps its name.
+#undef GetDriveType
+
+#include <atomic>
+
+namespace tarnwick::platform {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is UTF-16");
+static_assert(sizeof(RawHandle) == sizeof(HANDLE), "a raw handle holds a HANDLE");
+
+namespace {
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+// Every access right a process object has; the working-set call needs
+// PROCESS_SET_QUOTA, but asking for all of them is what callers rely on.
+constexpr DWORD kProcessAllAccess = 0x1FFFFF;
+
+std::atomic<DebugSink> installedSink{nullptr};
+
+}  // namespace
+
+RawHandle OpenVolume(const char16_t* volumePath) {
+    // No FILE_FLAG_NO_BUFFERING and no overlapped mode: reads go through the
+    // system cache, and the volume stays open to other readers and writers.
+    const HANDLE handle = CreateFileW(Wide(volumePath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle;  // INVALID_HANDLE_VALUE is InvalidHandle(): all bits set
+}
+
+void CloseVolume(RawHandle handle) {
+    // A failed open holds INVALID_HANDLE_VALUE, which was never opened (the
+    // same bits name the current process's pseudo-handle).
+    if (handle == nullptr || handle == InvalidHandle()) return;
+    CloseHandle(handle);
+}
+
+bool SetPosition(RawHandle handle, std::int64_t offset, std::uint64_t /*sequentialBytes*/) {
+    // The system cache already reads ahead for a sequential handle.
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    return SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN) != 0;
+}
+
+bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length) {
+    DWORD read = 0;
+    if (ReadFile(handle, buffer, length, &read, nullptr) == 0) return false;
+    // Fewer bytes than asked (the end of a truncated image) would leave the
+    // rest of the buffer holding the previous record.
+    return read == length;
+}
+
+std::uint32_t GetDriveType(const char16_t* rootPath) { return GetDriveTypeW(Wide(rootPath)); }
+
+std::int64_t PerformanceCounter() {
+    LARGE_INTEGER now;
+    now.QuadPart = 0;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+std::int64_t PerformanceFrequency() {
+    LARGE_INTEGER frequency;
+    frequency.QuadPart = 0;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+}
+
+void TrimWorkingSet() {
+    // Nothing here is examined: a process that may not trim itself just keeps
+    // its pages.
+    const HANDLE process = OpenProcess(kProcessAllAccess, FALSE, GetCurrentProcessId());
+    SetProcessWorkingSetSize(process, static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
+    if (process != nullptr) CloseHandle(process);
+}
+
+void DebugOutput(const char16_t* text) {
+    const DebugSink sink = installedSink.load();
+    if (sink != nullptr) {
+        sink(text);
+        return;
+    }
+    OutputDebugStringW(Wide(text));
+}
+
+void SetDebugSink(DebugSink sink) { installedSink.store(sink); }
+
+void* AllocateZeroedPages(std::size_t bytes) {
+    // Freshly committed pages read as zero.
+    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void FreePages(void* pages, std::size_t /*bytes*/) {
+    if (pages != nullptr) VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+}  // namespace tarnwick::platform
