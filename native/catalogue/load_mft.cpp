@@ -51,7 +51,7 @@ public:
     // next run), -1 when a read failed.
     int Next() {
         while (runLeft_ > 0) {
-            const std::size_t want = std::min<std::uint64_t>(record_.size() - filled_, runLeft_);
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(record_.size() - filled_, runLeft_));
             if (!platform::ReadExact(volume_, record_.data() + filled_, static_cast<std::uint32_t>(want))) return -1;
             filled_ += want;
             runLeft_ -= want;
