@@ -116,11 +116,7 @@ namespace Corvane.Tests
         {
             ResultRecord[] made = LoadThroughWrapper(Mount(Volumes.Made));
             Assert.Contains(made, r => r.name == Volumes.LongestName && r.parentName == ".");
-            Assert.All(Volumes.PlainNames, n => Assert.Contains(made, r => r.name == n));
-
-            const string chinese = "入乡随俗 海外春节别样过法.txt";
-            ResultRecord[] grr = LoadThroughWrapper(Mount("grr/ntfs_img.dd"));
-            Assert.Contains(grr, r => r.name == chinese && r.id == 67 && r.parentName == "Test Directory");
+            Assert.All(Volumes.PlainNames, n => Assert.Contains(made, r => r.name == n && r.parentName == "."));
         }
 
         [SkippableFact]

@@ -23,7 +23,7 @@ namespace Corvane.Tests
         internal static readonly string LongestName = new string('n', 251) + ".txt";
 
         /// <summary>Ordinary files on the made volume.</summary>
-        internal static readonly string[] PlainNames = { "alpha.txt", "beta.bin", "gamma", "Delta Mixed Case.TXT" };
+        internal static readonly string[] PlainNames = { "alpha.txt", "beta.bin", "gamma", "Delta Mixed Case.TXT", "Ωmega 入乡随俗 \U0001F600.txt" };
 
         /// <summary>Byte offsets in the NTFS file-name structure of its four times.</summary>
         internal static readonly int[] TimeOffsets = { 8, 16, 24, 32 };
@@ -156,31 +156,39 @@ namespace Corvane.Tests
         /// <summary>
         /// No NTFS writer here will store a time with the top bit set, so the made volume gets one
         /// written into every copy of <see cref="TopBitName"/>'s file-name structure (the directory
-        /// index key and the file record's own attribute). A time whose bytes would cover the last
-        /// two bytes of a 512-byte sector is left alone: those hold the update-sequence check.
+        /// index key and the file record's own attribute). On disk the last two bytes of every
+        /// 512-byte sector of a file record or index buffer hold the update-sequence check instead
+        /// of their data, so the search looks past them and no time that covers them is changed.
         /// </summary>
         private static void PatchTopBitTimes(string image)
         {
+            static bool IsFixup(int offset) => offset % 512 >= 510;
+
             byte[] bytes = File.ReadAllBytes(image);
             byte[] pattern = Encoding.Unicode.GetBytes(TopBitName);
             var keys = new List<int>();
             for (int at = 66; at + pattern.Length <= bytes.Length; at += 2)
             {
-                if (bytes[at - 2] == TopBitName.Length && bytes.AsSpan(at, pattern.Length).SequenceEqual(pattern))
+                bool match = IsFixup(at - 2) || bytes[at - 2] == TopBitName.Length;
+                for (int i = 0; match && i < pattern.Length; i++)
+                {
+                    match = IsFixup(at + i) || bytes[at + i] == pattern[i];
+                }
+
+                if (match)
                 {
                     keys.Add(at - 66);
                 }
             }
 
-            if (keys.Count == 0)
+            if (keys.Count < 2)
             {
-                throw new InvalidOperationException($"{TopBitName} not found on the made volume");
+                throw new InvalidOperationException($"{TopBitName}: expected an index key and a file record copy, found {keys.Count}");
             }
 
-            static bool ClearOfFixups(int start) =>
-                Enumerable.Range(start, 8).All(b => b % 512 < 510);
-
-            PatchedTimeOffsets = TimeOffsets.Where(t => keys.All(k => ClearOfFixups(k + t))).ToArray();
+            PatchedTimeOffsets = TimeOffsets
+                .Where(t => keys.All(k => !Enumerable.Range(k + t, 8).Any(IsFixup)))
+                .ToArray();
             foreach (int key in keys)
             {
                 foreach (int t in PatchedTimeOffsets)
