@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "catalogue/finish_catalogue.h"
+#include "ntfs/file_name.h"
+
+namespace tarnwick {
+namespace {
+
+NameRef Ref(const std::u16string& text) { return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}; }
+
+std::u16string Text(const std::uint16_t* field) {
+    std::u16string out;
+    for (; *field != 0; ++field) out.push_back(static_cast<char16_t>(*field));
+    return out;
+}
+
+class Finish : public ::testing::Test {
+protected:
+    ~Finish() override {
+        entries.Clear();
+        names.Clear();
+    }
+
+    ResultRecord_Internal& Add(std::int32_t parentId, std::int32_t id, std::int32_t nameSpace, const std::u16string& name,
+                               const std::u16string& parentName = u"dir") {
+        ResultRecord_Internal& e = entries.Append();
+        e.parentId = parentId;
+        e.id = id;
+        e.nameSpace = nameSpace;
+        CopyName(e.name, Ref(name));
+        CopyName(e.parentName, Ref(parentName));
+        e.flag = 3;
+        return e;
+    }
+
+    void Name(std::int32_t number, const std::u16string& name, std::int32_t flags) {
+        const std::u16string copy = name;
+        names.Append(number, Ref(copy), flags);
+    }
+
+    std::u16string NameAt(std::size_t i) { return Text(entries[i].name); }
+
+    EntryList entries;
+    RecordNameList names;
+};
+
+TEST_F(Finish, NoEntryIsReportedAndLeavesTheNamesUnsorted) {
+    Name(9, u"b", 1);
+    Name(3, u"a", 1);
+    EXPECT_EQ(FinishCatalogue(entries, names), -101);
+    EXPECT_EQ(names[0].recordNumber, 9);
+}
+
+TEST_F(Finish, KeepsTheLongNameOfAWin32AndDosPairInEitherOrder) {
+    Add(5, 40, 1, u"Long Name.txt");
+    Add(5, 40, 2, u"LONGNA~1.TXT");
+    Add(5, 41, 2, u"OTHER~1.TXT");
+    Add(5, 41, 1, u"Other file.txt");
+    ASSERT_EQ(FinishCatalogue(entries, names), 0);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(NameAt(0), u"Long Name.txt");
+    EXPECT_EQ(NameAt(1), u"Other file.txt");
+}
+
+TEST_F(Finish, DropsPosixNamesBesideAnotherNameOfTheSameFile) {
+    Add(5, 50, 0, u"posix");
+    Add(5, 50, 1, u"Win32");
+    Add(5, 51, 0, u"link one");  // two POSIX hard links in one directory: both go
+    Add(5, 51, 0, u"link two");
+    Add(6, 51, 0, u"elsewhere");  // a hard link in another directory stays
+    ASSERT_EQ(FinishCatalogue(entries, names), 0);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(NameAt(0), u"Win32");
+    EXPECT_EQ(NameAt(1), u"elsewhere");
+}
+
+TEST_F(Finish, UnresolvablePairsFailWithTheCodeOfTheSecondNamespace) {
+    struct Case {
+        std::int32_t first, second, status;
+    } cases[] = {{1, 1, -1001}, {3, 3, -1000}, {1, 3, -1000}, {3, 1, -1001}, {2, 2, -1001}};
+    for (const Case& c : cases) {
+        entries.Clear();
+        Add(5, 60, c.first, u"a");
+        Add(5, 60, c.second, u"b");
+        EXPECT_EQ(FinishCatalogue(entries, names), c.status) << c.first << "," << c.second;
+    }
+}
+
+TEST_F(Finish, ResolvesDosOnlyNamesAndEmptyParentNamesThroughTheRecordNames) {
+    Name(70, u"The Long Name", 1);
+    Name(5, u".", 3);
+    Name(8, u"parent dir", 3);
+    Add(5, 70, 2, u"THELON~1");
+    Add(8, 71, 1, u"child", u"");
+    ASSERT_EQ(FinishCatalogue(entries, names), 0);
+    EXPECT_EQ(NameAt(0), u"The Long Name");
+    EXPECT_EQ(entries[0].nameSpace, 3);
+    EXPECT_EQ(Text(entries[1].parentName), u"parent dir");
+
+    entries.Clear();
+    Add(5, 72, 2, u"NONAME~1");
+    EXPECT_EQ(FinishCatalogue(entries, names), -1002);
+    entries.Clear();
+    Add(99, 73, 1, u"orphan", u"");
+    EXPECT_EQ(FinishCatalogue(entries, names), -1003);
+}
+
+TEST_F(Finish, FlagsComeFromTheEntrysOwnRecordOrDefaultToAFile) {
+    Name(80, u"a directory", 3);
+    Name(81, u"a file", 1);
+    Add(5, 80, 1, u"a directory").flag = 3;
+    Add(5, 81, 1, u"a file");
+    Add(5, 82, 1, u"unknown record");
+    ASSERT_EQ(FinishCatalogue(entries, names), 0);
+    EXPECT_EQ(entries[0].flag, 3);
+    EXPECT_EQ(entries[1].flag, 1);
+    EXPECT_EQ(entries[2].flag, 1);
+}
+
+TEST_F(Finish, SortsBySignedIdAndMayLeaveNothing) {
+    Add(5, -5, 1, u"high record number");
+    Add(5, 7, 1, u"seven");
+    Add(5, 3, 1, u"three");
+    ASSERT_EQ(FinishCatalogue(entries, names), 0);
+    EXPECT_EQ(entries[0].id, -5);
+    EXPECT_EQ(entries[1].id, 3);
+    EXPECT_EQ(entries[2].id, 7);
+
+    entries.Clear();
+    Add(5, 9, 0, u"x");
+    Add(5, 9, 0, u"y");
+    EXPECT_EQ(FinishCatalogue(entries, names), 0);
+    EXPECT_TRUE(entries.empty());
+}
+
+TEST_F(Finish, EntriesKeepTheirAddressesThroughSortingAndCutting) {
+    ResultRecord_Internal* kept = &Add(5, 90, 1, u"kept");
+    Add(5, 90, 2, u"KEPT~1");
+    ResultRecord_Internal* first = &Add(5, 1, 1, u"first");
+    ASSERT_EQ(FinishCatalogue(entries, names), 0);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(&entries[0], first);
+    EXPECT_EQ(&entries[1], kept);
+}
+
+TEST(FindRecordName, HalvesTheSortedNumbers) {
+    RecordNameList list;
+    EXPECT_EQ(list.Find(7), -1);
+    const std::u16string n = u"n";
+    for (std::int32_t number : {9, 5, 7}) list.Append(number, {reinterpret_cast<const std::uint8_t*>(n.data()), 1}, 1);
+    list.Sort();
+    EXPECT_EQ(list.Find(7), 1);
+    EXPECT_EQ(list.Find(5), 0);
+    EXPECT_EQ(list.Find(9), 2);
+    for (std::int32_t missing : {4, 6, 10, INT32_MIN, INT32_MAX}) EXPECT_EQ(list.Find(missing), -1) << missing;
+}
+
+}  // namespace
+}  // namespace tarnwick

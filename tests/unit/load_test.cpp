@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/utf16.h"
+#include "tarnwick.h"
+#include "test_volumes.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::FreshVolume;
+using testing::MappedDrive;
+using testing::SharedImage;
+
+std::vector<std::u16string> logged;
+void Capture(const char16_t* text) { logged.emplace_back(text); }
+
+std::u16string Text(const std::uint16_t* field) {
+    std::u16string out;
+    for (; *field != 0; ++field) out.push_back(static_cast<char16_t>(*field));
+    return out;
+}
+
+class Load : public ::testing::Test {
+protected:
+    void SetUp() override {
+        logged.clear();
+        platform::SetDebugSink(Capture);
+    }
+    void TearDown() override {
+        Clear();
+        platform::SetDebugSink(nullptr);
+    }
+
+    std::int32_t LoadFrom(const std::string& path, std::size_t& count) {
+        MappedDrive drive(path);
+        return LoadMft(MappedDrive::kDrive, &count);
+    }
+};
+
+TEST_F(Load, EmptyCatalogueRefusesEveryReaderAndTouchesNothing) {
+    std::vector<std::uint8_t> buffer(1088, 0xAB);
+    ResultRecord_Internal* pointer = reinterpret_cast<ResultRecord_Internal*>(0x1234);
+    EXPECT_EQ(GetData(reinterpret_cast<ResultRecord_Export*>(buffer.data())), -100);
+    EXPECT_EQ(GetPointer(&pointer), -100);
+    EXPECT_EQ(Clear(), -100);
+    EXPECT_EQ(buffer, std::vector<std::uint8_t>(1088, 0xAB));
+    EXPECT_EQ(pointer, reinterpret_cast<ResultRecord_Internal*>(0x1234));
+}
+
+TEST_F(Load, DrivesThatAreNotFixedOrNotNtfsFail) {
+    std::size_t count = 77;
+    unsetenv("TARNWICK_DRIVE_T");
+    EXPECT_EQ(LoadMft(MappedDrive::kDrive, &count), -103) << "unmapped letter";
+    EXPECT_EQ(LoadMft(40, &count), -103) << "no letter at all";
+    EXPECT_EQ(LoadFrom("/nonexistent/image", count), -103);
+    EXPECT_EQ(LoadFrom(testing::ScratchDir().string(), count), -103) << "a directory";
+    EXPECT_EQ(LoadFrom("/dev/null", count), -103) << "a character device";
+
+    const std::string empty = (testing::ScratchDir() / "empty.img").string();
+    std::ofstream(empty).close();
+    EXPECT_EQ(LoadFrom(empty, count), -107) << "nothing to read is no boot sector";
+    const std::string text = (testing::ScratchDir() / "text.img").string();
+    std::ofstream(text) << std::string(4096, 'x');
+    EXPECT_EQ(LoadFrom(text, count), -107);
+    EXPECT_EQ(count, 77u);
+    EXPECT_TRUE(logged.empty()) << "no timing line for a load that failed early";
+}
+
+TEST_F(Load, LoadedCatalogueIsHandedOutByPointerAndByCopy) {
+    const std::string volume = FreshVolume("fresh.img");
+    if (volume.empty()) GTEST_SKIP() << "mkntfs is not installed";
+    std::size_t count = 0;
+    ASSERT_EQ(LoadFrom(volume, count), 0);
+    ASSERT_GT(count, 5u);
+
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_TRUE(std::regex_match(Utf16ToUtf8(logged[0]), std::regex(R"(\[Tarnwick\.dll\] - \d+\.\d\d ms\n)")));
+
+    std::vector<ResultRecord_Internal*> first(count), second(count);
+    ASSERT_EQ(GetPointer(first.data()), 0);
+    ASSERT_EQ(GetPointer(second.data()), 0);
+    EXPECT_EQ(first, second);
+
+    std::size_t again = 12345;
+    EXPECT_EQ(LoadFrom(volume, again), -100);
+    EXPECT_EQ(again, 12345u);
+
+    // A fresh volume's root lists the metadata files, the root itself among them.
+    bool sawRoot = false;
+    for (const ResultRecord_Internal* e : first) {
+        EXPECT_EQ(e->parentId, 5);
+        EXPECT_EQ(Text(e->parentName), u".");
+        EXPECT_EQ(e->duplicate, 0);
+        if (e->id == 5) {
+            sawRoot = true;
+            EXPECT_EQ(Text(e->name), u".");
+            EXPECT_EQ(e->flag, 3);
+        }
+    }
+    EXPECT_TRUE(sawRoot);
+
+    // Copies: the caller's bytes after each terminator and in the padding stay.
+    std::vector<std::uint8_t> buffer(count * sizeof(ResultRecord_Export), 0xCD);
+    std::vector<ResultRecord_Internal> expected;
+    for (const ResultRecord_Internal* e : first) expected.push_back(*e);
+    ASSERT_EQ(GetData(reinterpret_cast<ResultRecord_Export*>(buffer.data())), 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* raw = buffer.data() + i * 1088;
+        ResultRecord_Export out;
+        std::memcpy(&out, raw, sizeof out);
+        const ResultRecord_Internal& in = expected[i];
+        EXPECT_EQ(out.parentId, in.parentId);
+        EXPECT_EQ(out.id, in.id);
+        EXPECT_EQ(Text(out.name), Text(in.name));
+        EXPECT_EQ(Text(out.parentName), Text(in.parentName));
+        EXPECT_EQ(out.allocatedSize, in.allocatedSize);
+        EXPECT_EQ(out.actualSize, in.actualSize);
+        EXPECT_EQ(out.creationTime, in.creationTime);
+        EXPECT_EQ(out.modificationTime, in.modificationTime);
+        EXPECT_EQ(out.mftModificationTime, in.mftModificationTime);
+        EXPECT_EQ(out.accessTime, in.accessTime);
+        EXPECT_EQ(out.flag, in.flag);
+        const std::size_t nameUnits = Text(in.name).size();
+        EXPECT_EQ(raw[520 + 2 * nameUnits + 2], 0xCD) << "unit after the terminator keeps the caller's byte";
+        EXPECT_EQ(raw[1087], 0xCD) << "padding keeps the caller's byte";
+        EXPECT_EQ(raw[1084], 0xCD);
+    }
+    EXPECT_EQ(Clear(), -100) << "GetData released the catalogue";
+    ASSERT_EQ(LoadFrom(volume, count), 0) << "and a new load may run";
+}
+
+// A volume with 512-byte clusters and 1 KiB records: its master file table
+// has runs that end in the middle of a record.
+TEST_F(Load, RecordsThatStraddleTwoRunsAreRead) {
+    const std::string volume = SharedImage("colinfinck-ntfs/testfs1");
+    if (volume.empty()) GTEST_SKIP() << "shared images are not beside the project";
+    std::size_t count = 0;
+    ASSERT_EQ(LoadFrom(volume, count), 0);
+    std::vector<ResultRecord_Internal*> entries(count);
+    ASSERT_EQ(GetPointer(entries.data()), 0);
+    int straddlers = 0;
+    for (const ResultRecord_Internal* e : entries) {
+        if (e->id >= 255 && e->id <= 266) {
+            ++straddlers;
+            EXPECT_EQ(e->flag, 3) << "record " << e->id << " is one of the many subdirectories";
+        }
+    }
+    EXPECT_EQ(straddlers, 12);
+    EXPECT_EQ(count, 529u);
+}
+
+// Older writers use a file record header without the record number field.
+TEST_F(Load, ShortRecordHeadersAreNumberedByTheirPosition) {
+    const std::string volume = SharedImage("dfir_ntfs/ntfs3.raw");
+    if (volume.empty()) GTEST_SKIP() << "shared images are not beside the project";
+    std::size_t count = 0;
+    ASSERT_EQ(LoadFrom(volume, count), 0);
+    std::vector<ResultRecord_Internal*> entries(count);
+    ASSERT_EQ(GetPointer(entries.data()), 0);
+    bool sawTest = false;
+    for (const ResultRecord_Internal* e : entries) {
+        if (Text(e->name) == u"test") {
+            sawTest = true;
+            EXPECT_EQ(e->id, 27);
+            EXPECT_EQ(e->flag, 3) << "the flag comes from record 27, found by its position";
+        }
+    }
+    EXPECT_TRUE(sawTest);
+}
+
+}  // namespace
+}  // namespace tarnwick
