@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds Corvane, the .NET wrapper, and runs its xunit tests against the native
+# library of the Linux build (${TARNWICK_BUILD_DIR:-build}) and against NTFS
+# volumes: the shared third-party images beside the checkout when present, and
+# one made here with ntfs-3g. Safe to run again; exits non-zero on any failure.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${TARNWICK_BUILD_DIR:-$root/build}
+case "$build" in /*) ;; *) build=$root/$build ;; esac
+
+if ! command -v dotnet >/dev/null 2>&1; then
+  echo "corvane: the .NET SDK (dotnet) is not installed; cannot build or test the wrapper" >&2
+  exit 1
+fi
+
+# scripts/test.sh has normally built it already; this only catches a fresh or stale build dir.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" -j2 --target Tarnwick >/dev/null
+
+export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
+# Decompressed images are kept between runs; the made volume is rebuilt each time.
+export CORVANE_SCRATCH="$build/corvane-volumes"
+mkdir -p "$CORVANE_SCRATCH"
+images=$root/../shared/ntfs-images
+if [ -d "$images" ]; then
+  TARNWICK_NTFS_IMAGES=$(cd "$images" && pwd)
+  export TARNWICK_NTFS_IMAGES
+else
+  echo "corvane: no shared NTFS images beside the checkout; only the made volume is used"
+fi
+
+cd "$root/managed"
+dotnet build Corvane/Corvane.csproj -c Release -nologo -v quiet
+dotnet test Corvane.Tests/Corvane.Tests.csproj -c Release -nologo \
+  -p:TarnwickNativeDir="$build/native" --logger "console;verbosity=normal"
