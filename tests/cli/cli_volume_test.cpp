@@ -1,0 +1,422 @@
+// The tarnwick tool run as a user runs it, on NTFS volumes written by
+// libntfs-3g and on real volumes from elsewhere when they are present.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "test_volume.h"
+
+namespace tarnwick::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TestVolume;
+
+struct Result {
+    int exit = -1;  // the exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs the tool with `args`; `env` adds or, with an empty value, removes
+// variables of the environment.
+Result RunTool(const fs::path& dir, const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
+    const fs::path out = dir / "stdout";
+    const fs::path err = dir / "stderr";
+    const pid_t child = fork();
+    if (child == 0) {
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(o, 1);
+        dup2(e, 2);
+        for (const auto& [name, value] : env) {
+            if (value.empty()) unsetenv(name.c_str());
+            else setenv(name.c_str(), value.c_str(), 1);
+        }
+        std::vector<char*> argv{const_cast<char*>(TARNWICK_CLI)};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(TARNWICK_CLI, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Result result;
+    result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadFile(out);
+    result.err = ReadFile(err);
+    return result;
+}
+
+// RFC 4180: fields split at commas, quoted fields with doubled quotes, every
+// record ended by CRLF. Fails the test on anything else.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row;
+    std::string field;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == '"') {
+            ++i;
+            while (true) {
+                if (i >= text.size()) {
+                    ADD_FAILURE() << "unterminated quoted field";
+                    return rows;
+                }
+                if (text[i] == '"') {
+                    if (i + 1 < text.size() && text[i + 1] == '"') {
+                        field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += text[i++];
+            }
+        } else {
+            while (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
+                EXPECT_NE(text[i], '"') << "quote inside an unquoted field";
+                field += text[i++];
+            }
+        }
+        row.push_back(std::move(field));
+        field.clear();
+        if (i < text.size() && text[i] == ',') {
+            ++i;
+            continue;
+        }
+        if (text.compare(i, 2, "\r\n") != 0) {
+            ADD_FAILURE() << "record not ended by CRLF at byte " << i;
+            return rows;
+        }
+        i += 2;
+        rows.push_back(std::move(row));
+        row.clear();
+    }
+    return rows;
+}
+
+// The decoded value of the string member `key` of one JSON line.
+std::string JsonMember(const std::string& line, const std::string& key) {
+    const std::string start = "\"" + key + "\":\"";
+    std::size_t i = line.find(start);
+    if (i == std::string::npos) return "<absent>";
+    i += start.size();
+    std::string value;
+    auto append = [&](std::uint32_t cp) {
+        if (cp < 0x80) {
+            value += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            value += static_cast<char>(0xC0 | (cp >> 6));
+            value += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            value += static_cast<char>(0xE0 | (cp >> 12));
+            value += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            value += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    };
+    while (i < line.size() && line[i] != '"') {
+        const char c = line[i++];
+        EXPECT_GE(static_cast<unsigned char>(c), 0x20) << "raw control character in a JSON string";
+        if (c != '\\') {
+            value += c;
+            continue;
+        }
+        const char e = line[i++];
+        switch (e) {
+            case 'n': value += '\n'; break;
+            case 't': value += '\t'; break;
+            case 'r': value += '\r'; break;
+            case 'b': value += '\b'; break;
+            case 'f': value += '\f'; break;
+            case 'u': append(static_cast<std::uint32_t>(std::stoul(line.substr(i, 4), nullptr, 16))); i += 4; break;
+            default: value += e;
+        }
+    }
+    return value;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// UTF-8 of the names the volume holds, for comparing with the output.
+const std::string kQuoted = "a,b \"q\"";
+const std::string kQuotedFile = "file, with \"quotes\".txt";
+const std::string kUnicode = "\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80.txt";
+const std::string kControl = "tab\there\x01" "ctrl back\\slash.txt";
+const std::string kLoneSurrogate = "bad\xef\xbf\xbdname";
+
+class CliOnVolume : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/tarnwick-cli-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) return;
+        dir_ = pattern;
+        image_ = dir_ / "names.img";
+        if (auto problem = TestVolume::Format(image_, 16 << 20)) {
+            missing_ = *problem;
+            return;
+        }
+        TestVolume volume;
+        if (!volume.Open(image_)) {
+            problem_ = "libntfs-3g cannot open the new volume";
+            return;
+        }
+        // The catalogue is read from index buffers only: a directory whose
+        // whole index fits in its file record contributes no entries, so
+        // every directory here gets enough long names to need buffers.
+        auto fill = [&](std::uint64_t directory) {
+            for (char16_t n = u'a'; n < u'g'; ++n) volume.File(directory, std::u16string(120, n), "");
+            return directory;
+        };
+        records_["dir1"] = fill(volume.Directory(TestVolume::kRoot, u"dir1"));
+        records_["dir2"] = fill(volume.Directory(records_["dir1"], u"dir2"));
+        records_["dir3"] = fill(volume.Directory(records_["dir2"], u"dir3"));
+        records_["deep"] = volume.File(records_["dir3"], u"deep.txt", "hello");
+        records_["quoted"] = fill(volume.Directory(TestVolume::kRoot, u"a,b \"q\""));
+        records_["quotedFile"] = volume.File(records_["quoted"], u"file, with \"quotes\".txt", "x");
+        records_["unicode"] = volume.File(TestVolume::kRoot, u"\u00dcn\u00efc\u00f6d\u00e9 \u65e5\u672c \U0001F600.txt", "");
+        records_["control"] = volume.File(TestVolume::kRoot, u"tab\there\u0001ctrl back\\slash.txt", "");
+        records_["lone"] = volume.File(TestVolume::kRoot, std::u16string(u"bad") + char16_t{0xD800} + u"name", "");
+        records_["shared"] = fill(volume.Directory(TestVolume::kRoot, u"shared"));
+        records_["original"] = volume.File(records_["dir1"], u"original.txt", "linked");
+        // A large directory inside a small one: its own entry sits in the
+        // small one's file record, so its parent cannot be resolved.
+        records_["small"] = volume.Directory(TestVolume::kRoot, u"small");
+        records_["big"] = fill(volume.Directory(records_["small"], u"big"));
+        records_["inBig"] = volume.File(records_["big"], u"in-big.txt", "");
+        const bool linked = volume.Link(records_["original"], records_["shared"], u"link.txt");
+        if (!volume.Close() || !linked) {
+            problem_ = "libntfs-3g could not write the volume";
+            return;
+        }
+        for (const auto& [name, record] : records_) {
+            if (record == 0) problem_ += "libntfs-3g could not create " + name + "; ";
+        }
+    }
+
+    static void TearDownTestSuite() {
+        if (!dir_.empty() && std::getenv("TARNWICK_TEST_KEEP") == nullptr) fs::remove_all(dir_);
+    }
+
+    void SetUp() override {
+        if (dir_.empty()) GTEST_SKIP() << "no temporary directory";
+        if (!missing_.empty()) GTEST_SKIP() << missing_;
+        ASSERT_EQ(problem_, "") << "the test volume could not be written";
+    }
+
+    static std::string Record(const std::string& name) { return std::to_string(records_[name]); }
+
+    static inline fs::path dir_;
+    static inline fs::path image_;
+    static inline std::string missing_;  // why no volume can be made here
+    static inline std::string problem_;  // what went wrong writing it
+    static inline std::map<std::string, std::uint64_t> records_;
+};
+
+TEST_F(CliOnVolume, CsvListsNestedAndOddlyNamedEntriesWithFullPaths) {
+    const Result result = RunTool(dir_, {"list", image_});
+    ASSERT_EQ(result.exit, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const auto rows = ParseCsv(result.out);
+    ASSERT_GT(rows.size(), 10u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"id", "parentId", "path", "name", "type", "actualSize", "allocatedSize",
+                                                 "creationTime", "modificationTime", "mftModificationTime", "accessTime", "flag"}));
+    std::map<std::string, std::vector<std::string>> byPath;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 12u) << "row " << i;
+        byPath[rows[i][2]] = rows[i];
+    }
+    auto expect = [&](const std::string& path, const std::string& record, const std::string& parent, const std::string& name,
+                      const std::string& type) {
+        const auto it = byPath.find(path);
+        ASSERT_NE(it, byPath.end()) << path;
+        EXPECT_EQ(it->second[0], record) << path;
+        EXPECT_EQ(it->second[1], parent) << path;
+        EXPECT_EQ(it->second[3], name) << path;
+        EXPECT_EQ(it->second[4], type) << path;
+    };
+    expect("/", "5", "5", ".", "directory");
+    expect("/dir1", Record("dir1"), "5", "dir1", "directory");
+    expect("/dir1/dir2/dir3", Record("dir3"), Record("dir2"), "dir3", "directory");
+    expect("/dir1/dir2/dir3/deep.txt", Record("deep"), Record("dir3"), "deep.txt", "file");
+    expect("/" + kQuoted, Record("quoted"), "5", kQuoted, "directory");
+    expect("/" + kQuoted + "/" + kQuotedFile, Record("quotedFile"), Record("quoted"), kQuotedFile, "file");
+    expect("/" + kUnicode, Record("unicode"), "5", kUnicode, "file");
+    expect("/" + kControl, Record("control"), "5", kControl, "file");
+    expect("/" + kLoneSurrogate, Record("lone"), "5", kLoneSurrogate, "file");
+    // Both names of a file with two links are listed, each under its own directory.
+    expect("/dir1/original.txt", Record("original"), Record("dir1"), "original.txt", "file");
+    expect("/shared/link.txt", Record("original"), Record("shared"), "link.txt", "file");
+
+    const auto& deep = byPath["/dir1/dir2/dir3/deep.txt"];
+    ASSERT_EQ(deep.size(), 12u);
+    for (int column = 7; column <= 10; ++column) {
+        const std::string& time = deep[static_cast<std::size_t>(column)];
+        ASSERT_EQ(time.size(), 28u) << time;
+        EXPECT_EQ(time[4], '-');
+        EXPECT_EQ(time[10], 'T');
+        EXPECT_EQ(time[19], '.');
+        EXPECT_EQ(time.back(), 'Z');
+    }
+    EXPECT_EQ(deep[5], "5");
+    EXPECT_EQ(deep[11], "1");
+    EXPECT_EQ(byPath["/dir1"][11], "3");
+
+    const std::string unresolved = "<unknown " + Record("big") + ">/in-big.txt";
+    expect(unresolved, Record("inBig"), Record("big"), "in-big.txt", "file");
+}
+
+TEST_F(CliOnVolume, JsonLinesCarryTheSameEntriesWithEscapedStrings) {
+    const Result csv = RunTool(dir_, {"list", image_});
+    const Result json = RunTool(dir_, {"list", "--format", "jsonl", image_});
+    ASSERT_EQ(json.exit, 0) << json.err;
+    const auto lines = Lines(json.out);
+    EXPECT_EQ(lines.size() + 1, ParseCsv(csv.out).size());
+    std::map<std::string, std::string> byPath;
+    for (const std::string& line : lines) {
+        ASSERT_EQ(line.front(), '{');
+        ASSERT_EQ(line.back(), '}');
+        byPath[JsonMember(line, "path")] = line;
+    }
+    for (const std::string& path : {"/" + kQuoted + "/" + kQuotedFile, "/" + kUnicode, "/" + kControl, "/" + kLoneSurrogate}) {
+        ASSERT_EQ(byPath.count(path), 1u) << path;
+        const std::string name = path.substr(path.rfind('/') + 1);
+        EXPECT_EQ(JsonMember(byPath[path], "name"), name);
+    }
+    const std::string& control = byPath["/" + kControl];
+    EXPECT_NE(control.find("\"name\":\"tab\\there\\u0001ctrl back\\\\slash.txt\""), std::string::npos) << control;
+    EXPECT_NE(byPath["/" + kQuoted].find("\"type\":\"directory\""), std::string::npos);
+    EXPECT_NE(byPath["/dir1/dir2/dir3/deep.txt"].find("\"id\":" + Record("deep") + ",\"parentId\":" + Record("dir3") + ","),
+              std::string::npos);
+}
+
+TEST_F(CliOnVolume, ADriveLetterNamesTheSameVolume) {
+    const Result byPath = RunTool(dir_, {"list", image_});
+    const Result byLetter = RunTool(dir_, {"list", "Q:"}, {{"TARNWICK_DRIVE_Q", image_}});
+    const Result bare = RunTool(dir_, {"list", "q"}, {{"TARNWICK_DRIVE_Q", image_}});
+    ASSERT_EQ(byLetter.exit, 0) << byLetter.err;
+    EXPECT_EQ(byLetter.out, byPath.out);
+    EXPECT_EQ(bare.out, byPath.out);
+
+    const Result unset = RunTool(dir_, {"list", "R:"}, {{"TARNWICK_DRIVE_R", ""}});
+    EXPECT_EQ(unset.exit, 1);
+    EXPECT_EQ(unset.err.rfind("tarnwick: R:: TARNWICK_DRIVE_R is not set", 0), 0u) << unset.err;
+    EXPECT_EQ(unset.out, "");
+}
+
+TEST_F(CliOnVolume, InfoGivesGeometryAndCounts) {
+    const Result info = RunTool(dir_, {"info", image_});
+    ASSERT_EQ(info.exit, 0) << info.err;
+    for (const std::string line : {"bytes per sector:     512\n", "cluster size:         4096\n", "total sectors:        32767\n",
+                                   "file record size:     1024\n", "index buffer size:    4096\n"}) {
+        EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
+    }
+    const auto rows = ParseCsv(RunTool(dir_, {"list", image_}).out);
+    std::size_t directories = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i) directories += rows[i][4] == "directory" ? 1 : 0;
+    EXPECT_NE(info.out.find("entries:              " + std::to_string(rows.size() - 1) + "\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("directories:          " + std::to_string(directories) + "\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("load time:            "), std::string::npos);
+}
+
+TEST_F(CliOnVolume, NeverChangesTheVolume) {
+    const std::string before = ReadFile(image_);
+    EXPECT_EQ(RunTool(dir_, {"list", image_}).exit, 0);
+    EXPECT_EQ(RunTool(dir_, {"info", image_}).exit, 0);
+    EXPECT_EQ(ReadFile(image_), before);
+}
+
+TEST_F(CliOnVolume, FailuresSayWhatWentWrongOnOneLine) {
+    const std::string missing = (dir_ / "missing.img").string();
+    Result result = RunTool(dir_, {"list", missing});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_EQ(result.err, "tarnwick: " + missing + ": no such file or device\n");
+
+    const fs::path text = dir_ / "notes.txt";
+    std::ofstream(text) << std::string(4096, 'x');
+    for (const char* command : {"list", "info"}) {
+        result = RunTool(dir_, {command, text});
+        EXPECT_EQ(result.exit, 1) << command;
+        EXPECT_EQ(result.err, "tarnwick: " + text.string() + ": error: parse boot\n") << command;
+        EXPECT_EQ(result.out, "") << command;
+    }
+
+    const fs::path empty = dir_ / "empty.img";
+    std::ofstream{empty};
+    result = RunTool(dir_, {"info", empty});
+    EXPECT_EQ(result.err, "tarnwick: " + empty.string() + ": error: parse boot\n");
+
+    result = RunTool(dir_, {"list", dir_});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_EQ(result.err, "tarnwick: " + dir_.string() + ": is a directory, not a device or volume image\n");
+
+    result = RunTool(dir_, {"list", "/dev/null"});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_EQ(result.err, "tarnwick: /dev/null: not a block device or volume image\n");
+
+    // A volume cut short after its boot sector: the library's own refusal.
+    const fs::path cut = dir_ / "cut.img";
+    std::ofstream(cut, std::ios::binary) << ReadFile(image_).substr(0, 8192);
+    result = RunTool(dir_, {"list", cut});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_EQ(result.err.rfind("tarnwick: " + cut.string() + ": error: ", 0), 0u) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+}
+
+TEST_F(CliOnVolume, AnUnreadableImageIsRefusedWithPermissionDenied) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    const fs::path locked = dir_ / "locked.img";
+    fs::copy_file(image_, locked, fs::copy_options::overwrite_existing);
+    fs::permissions(locked, fs::perms::none);
+    const Result result = RunTool(dir_, {"list", locked});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_EQ(result.err, "tarnwick: " + locked.string() + ": permission denied\n");
+}
+
+TEST_F(CliOnVolume, UsageErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> wrong = {
+        {}, {"list"}, {"info"}, {"erase", image_}, {"list", "--format", "xml", image_}, {"list", "--format"},
+        {"list", "--frobnicate", image_}, {"list", image_, image_}};
+    for (const auto& args : wrong) {
+        const Result result = RunTool(dir_, args);
+        EXPECT_EQ(result.exit, 2) << testing::PrintToString(args);
+        EXPECT_EQ(result.err.rfind("tarnwick: ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find("usage: tarnwick list"), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_NE(RunTool(dir_, {"list"}).err.find("missing SOURCE"), std::string::npos);
+
+    Result result = RunTool(dir_, {"--version"});
+    EXPECT_EQ(result.exit, 0);
+    EXPECT_EQ(result.out, "tarnwick 1.0.0\n");
+    result = RunTool(dir_, {"--help"});
+    EXPECT_EQ(result.exit, 0);
+    EXPECT_NE(result.out.find("TARNWICK_DRIVE_D"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarnwick::cli
