@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -416,6 +418,91 @@ TEST_F(CliOnVolume, UsageErrorsExitWithTwo) {
     result = RunTool(dir_, {"--help"});
     EXPECT_EQ(result.exit, 0);
     EXPECT_NE(result.out.find("TARNWICK_DRIVE_D"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarnwick::cli
+
+namespace tarnwick::cli {
+namespace {
+
+// Volumes written by Windows and other NTFS implementations, with a listing
+// by another reader (one "<type> <address>:\t<path>" line per name).
+class CliOnRealVolumes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        images_ = NTFS_IMAGES_DIR;
+        if (!fs::is_directory(images_)) GTEST_SKIP() << "no " << images_;
+        char pattern[] = "/tmp/tarnwick-cli-real-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        if (!dir_.empty()) fs::remove_all(dir_);
+    }
+
+    // The decompressed image, or an empty path when it is not there.
+    fs::path Image(const std::string& name) {
+        const fs::path packed = images_ / (name + ".xz");
+        if (!fs::exists(packed)) return {};
+        const fs::path image = dir_ / packed.stem().filename();
+        const std::string command = "xz -dc '" + packed.string() + "' > '" + image.string() + "'";
+        if (std::system(command.c_str()) != 0) return {};
+        return image;
+    }
+
+    // Every path the other reader lists, as "/a/b", named streams both with
+    // and without their ":stream" suffix.
+    std::set<std::string> OtherPaths(const std::string& name) {
+        std::set<std::string> paths;
+        std::istringstream in(ReadFile(images_ / (name + ".fls.txt")));
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t tab = line.find('\t');
+            if (tab == std::string::npos) continue;
+            const std::string path = "/" + line.substr(tab + 1);
+            paths.insert(path);
+            const std::size_t colon = path.rfind(':');
+            if (colon != std::string::npos && colon > path.rfind('/')) paths.insert(path.substr(0, colon));
+        }
+        return paths;
+    }
+
+    fs::path images_;
+    fs::path dir_;
+};
+
+TEST_F(CliOnRealVolumes, EveryPathIsOneTheOtherReaderKnowsInBothFormats) {
+    int tested = 0;
+    for (const std::string name : {"grr/ntfs_img.dd", "colinfinck-ntfs/testfs1", "tsk-test-data/8-jpeg-search.dd", "dfir_ntfs/ntfs_index.raw"}) {
+        const fs::path image = Image(name);
+        if (image.empty()) continue;
+        ++tested;
+        const std::set<std::string> known = OtherPaths(name);
+        const Result csv = RunTool(dir_, {"list", image});
+        ASSERT_EQ(csv.exit, 0) << name << ": " << csv.err;
+        const auto rows = ParseCsv(csv.out);
+        std::multiset<std::string> csvPaths;
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            ASSERT_EQ(rows[i].size(), 12u) << name;
+            const std::string& path = rows[i][2];
+            csvPaths.insert(path);
+            if (path != "/") {
+                EXPECT_EQ(known.count(path), 1u) << name << ": " << path;
+            }
+        }
+        const Result json = RunTool(dir_, {"list", "--format=jsonl", image});
+        ASSERT_EQ(json.exit, 0) << name << ": " << json.err;
+        std::multiset<std::string> jsonPaths;
+        for (const std::string& line : Lines(json.out)) jsonPaths.insert(JsonMember(line, "path"));
+        EXPECT_EQ(jsonPaths, csvPaths) << name;
+
+        if (name == "colinfinck-ntfs/testfs1") {
+            const auto many = std::count_if(csvPaths.begin(), csvPaths.end(), [](const std::string& p) { return p.rfind("/many_subdirs/", 0) == 0; });
+            EXPECT_EQ(many, 512);
+            EXPECT_EQ(csvPaths.count("/many_subdirs/512"), 1u);
+        }
+    }
+    if (tested == 0) GTEST_SKIP() << "none of the images is present";
 }
 
 }  // namespace
