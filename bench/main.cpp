@@ -48,6 +48,15 @@ constexpr double kMiB = 1024.0 * 1024.0;
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
+// User plus system time of this process so far: on a machine shared with
+// other work, wall time shows the contention and this shows the work.
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 double Median(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -88,6 +97,12 @@ std::size_t Load() {
     if (status != 0) Fail("LoadMft", status);
     return count;
 }
+
+struct Stamp {
+    Clock::time_point wall;
+    double cpu;
+};
+Stamp Now() { return {Clock::now(), CpuSeconds()}; }
 
 // --- the physical floor ------------------------------------------------------
 
@@ -132,6 +147,7 @@ FloorTimes Physical(const std::string& image, const bench::VolumeLayout& layout,
 
 struct ChildResult {
     double seconds = 0;
+    double cpuSeconds = 0;
     long maxRssKiB = 0;
     std::string output;
 };
@@ -173,6 +189,8 @@ ChildResult Run(const std::vector<std::string>& args, bool capture) {
     if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
     result.seconds = Seconds(t0, Clock::now());
     result.maxRssKiB = usage.ru_maxrss;
+    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         // fls reports orphan lookups etc. with a non-zero code on some
         // volumes; only our own children must succeed.
@@ -224,6 +242,7 @@ struct Volume {
     bench::VolumeLayout layout;
     LoadCounts counts;
     std::map<std::string, std::vector<double>> times;
+    std::map<std::string, std::vector<double>> cpu;  // same keys, user + system seconds
     std::map<std::string, long> peakKiB;
 };
 
@@ -280,14 +299,21 @@ void Report(const Volume& v, bool memory) {
                 l.mft.size(), l.indexBuffers, static_cast<double>(l.indexBytes) / kMiB, l.indexes.size());
     const double floor = med("physical");
     const double load = med("LoadMft");
-    std::printf("%-34s %9s %9s %9s %12s\n", "measurement (seconds)", "median", "min", "max", "x physical");
+    const double cpuFloor = v.cpu.count("physical") ? Median(v.cpu.at("physical")) : 0.0;
+    std::printf("%-34s %9s %9s %9s %11s %9s %11s\n", "measurement (seconds)", "median", "min", "max", "x physical",
+                "cpu", "cpu x phys");
     for (const char* key : {"physical", "  MFT bytes, 1 MiB reads", "  index bytes, 1 MiB reads", "  write entries x 1096",
                             "LoadMft", "LoadMft+GetPointer+Clear", "  GetPointer", "  Clear", "LoadMft+GetData",
                             "  GetData", "ntfsls -R -a -s", "fls -r -p"}) {
         if (!t.count(key)) continue;
         const auto& xs = t.at(key);
-        std::printf("%-34s %9.4f %9.4f %9.4f %12.2f\n", key, Median(xs), *std::min_element(xs.begin(), xs.end()),
+        std::printf("%-34s %9.4f %9.4f %9.4f %11.2f", key, Median(xs), *std::min_element(xs.begin(), xs.end()),
                     *std::max_element(xs.begin(), xs.end()), floor > 0 ? Median(xs) / floor : 0.0);
+        if (v.cpu.count(key)) {
+            const double c = Median(v.cpu.at(key));
+            std::printf(" %9.4f %11.2f", c, cpuFloor > 0 ? c / cpuFloor : 0.0);
+        }
+        std::printf("\n");
     }
     if (v.counts.entries > 0) {
         std::printf("LoadMft per entry: %.0f ns (physical %.0f ns)\n", load / static_cast<double>(v.counts.entries) * 1e9,
@@ -334,54 +360,59 @@ int BenchMain(const Options& o, const std::vector<std::string>& args) {
         std::vector<ResultRecord_Internal*> pointers(v.counts.entries);
 
         using Step = std::function<void(bool record)>;
+        auto keep = [&](const char* key, const Stamp& a, const Stamp& b) {
+            v.times[key].push_back(Seconds(a.wall, b.wall));
+            v.cpu[key].push_back(b.cpu - a.cpu);
+        };
         std::vector<Step> steps;
         steps.push_back([&](bool record) {
-            const auto t0 = Clock::now();
+            const Stamp t0 = Now();
             const std::size_t count = Load();
-            const auto t1 = Clock::now();
+            const Stamp t1 = Now();
             if (count != v.counts.entries) Fail("a second LoadMft gave another count", -1);
             if (GetPointer(pointers.data()) != 0) Fail("GetPointer", -1);
-            const auto t2 = Clock::now();
+            const Stamp t2 = Now();
             if (Clear() != 0) Fail("Clear", -1);
-            const auto t3 = Clock::now();
+            const Stamp t3 = Now();
             if (!record) return;
-            v.times["LoadMft"].push_back(Seconds(t0, t1));
-            v.times["  GetPointer"].push_back(Seconds(t1, t2));
-            v.times["  Clear"].push_back(Seconds(t2, t3));
-            v.times["LoadMft+GetPointer+Clear"].push_back(Seconds(t0, t3));
+            keep("LoadMft", t0, t1);
+            keep("  GetPointer", t1, t2);
+            keep("  Clear", t2, t3);
+            keep("LoadMft+GetPointer+Clear", t0, t3);
         });
         steps.push_back([&](bool record) {
-            const auto t0 = Clock::now();
+            const Stamp t0 = Now();
             Load();
-            const auto t1 = Clock::now();
+            const Stamp t1 = Now();
             if (const int32_t s = GetData(exported.data()); s != 0) Fail("GetData", s);
-            const auto t2 = Clock::now();
+            const Stamp t2 = Now();
             if (!record) return;
-            v.times["LoadMft"].push_back(Seconds(t0, t1));
-            v.times["  GetData"].push_back(Seconds(t1, t2));
-            v.times["LoadMft+GetData"].push_back(Seconds(t0, t2));
+            keep("LoadMft", t0, t1);
+            keep("  GetData", t1, t2);
+            keep("LoadMft+GetData", t0, t2);
         });
         steps.push_back([&](bool record) {
+            const Stamp t0 = Now();
             const FloorTimes f = Physical(v.image, v.layout, v.counts.entries);
+            const Stamp t1 = Now();
             if (!record) return;
             v.times["  MFT bytes, 1 MiB reads"].push_back(f.mft);
             v.times["  index bytes, 1 MiB reads"].push_back(f.index);
             v.times["  write entries x 1096"].push_back(f.write);
             v.times["physical"].push_back(f.mft + f.index + f.write);
+            v.cpu["physical"].push_back(t1.cpu - t0.cpu);
         });
         std::vector<Step> peerSteps;
-        if (ntfsls) {
-            peerSteps.push_back([&](bool record) {
-                const double s = Run({"ntfsls", "-R", "-a", "-s", v.image}, false).seconds;
-                if (record) v.times["ntfsls -R -a -s"].push_back(s);
+        auto peer = [&](const char* key, std::vector<std::string> command) {
+            peerSteps.push_back([&v, key, command](bool record) {
+                const ChildResult r = Run(command, false);
+                if (!record) return;
+                v.times[key].push_back(r.seconds);
+                v.cpu[key].push_back(r.cpuSeconds);
             });
-        }
-        if (fls) {
-            peerSteps.push_back([&](bool record) {
-                const double s = Run({"fls", "-r", "-p", v.image}, false).seconds;
-                if (record) v.times["fls -r -p"].push_back(s);
-            });
-        }
+        };
+        if (ntfsls) peer("ntfsls -R -a -s", {"ntfsls", "-R", "-a", "-s", v.image});
+        if (fls) peer("fls -r -p", {"fls", "-r", "-p", v.image});
 
         // Warm the cache and every code path once, then interleave: each round
         // runs every measurement once, starting at a different one.
