@@ -15,7 +15,7 @@ namespace Corvane.Tests
     {
         private const char Letter = 'T';
 
-        public static IEnumerable<object[]> Images => new[]
+        public static IEnumerable<object[]> Images => Volumes.Built().Concat(new[]
         {
             Volumes.Made,
             "grr/ntfs_img.dd",
@@ -24,7 +24,7 @@ namespace Corvane.Tests
             "donald/test.ntfs.dd",
             "tsk-test-data/7-ntfs-undel.dd",
             "tsk-test-data/8-jpeg-search.dd",
-        }.Select(image => new object[] { image });
+        }).Select(image => new object[] { image });
 
         public CatalogueTests() => Release();
 
@@ -97,6 +97,20 @@ namespace Corvane.Tests
         public void WrapperCopyEqualsTheNativeCopyFieldByField(string image)
         {
             uint drive = Mount(image);
+            if (Volumes.IsBuilt(image))
+            {
+                // Some built volumes exist to make a load fail; the wrapper must then say what the library says.
+                ulong count = 0;
+                int status = MftClass.LoadMft(drive, ref count);
+                if (status != 0)
+                {
+                    Native.Clear();
+                    Assert.Equal(Native.LoadMft(drive, &count), status);
+                    return;
+                }
+
+                Release();
+            }
 
             ResultRecord[] managed = LoadThroughWrapper(drive);
             ResultRecord[] native = LoadThroughNativeCopy(drive);

@@ -60,6 +60,25 @@ namespace Corvane.Tests
             }
         }
 
+        private const string BuiltPrefix = "built:";
+
+        /// <summary>
+        /// The images the project's volume builder made (CORVANE_BUILT_VOLUMES names their folder,
+        /// normally the build's volumes/), as names for <see cref="Get"/>.
+        /// </summary>
+        internal static IEnumerable<string> Built()
+        {
+            string folder = Environment.GetEnvironmentVariable("CORVANE_BUILT_VOLUMES");
+            if (string.IsNullOrEmpty(folder) || !Directory.Exists(folder))
+            {
+                return Enumerable.Empty<string>();
+            }
+
+            return Directory.GetFiles(folder, "*.img").OrderBy(f => f, StringComparer.Ordinal).Select(f => BuiltPrefix + f);
+        }
+
+        internal static bool IsBuilt(string name) => name.StartsWith(BuiltPrefix, StringComparison.Ordinal);
+
         /// <summary>
         /// Path of a ready volume image: <see cref="Made"/> or a path below the shared images folder
         /// such as "grr/ntfs_img.dd". Null when it cannot be had here (the caller skips).
@@ -73,7 +92,9 @@ namespace Corvane.Tests
                     return done;
                 }
 
-                string path = name == Made ? MakeVolume() : Decompress(name);
+                string path = name == Made ? MakeVolume()
+                    : IsBuilt(name) ? name.Substring(BuiltPrefix.Length)
+                    : Decompress(name);
                 Ready[name] = path;
                 return path;
             }

@@ -31,6 +31,11 @@ else
   echo "corvane: no shared NTFS images beside the checkout; only the made volume is used"
 fi
 
+# The volumes the project's own builder made in the build, when there are any.
+if [ -d "$build/volumes" ]; then
+  export CORVANE_BUILT_VOLUMES="$build/volumes"
+fi
+
 cd "$root/managed"
 dotnet build Corvane/Corvane.csproj -c Release -nologo -v quiet
 dotnet test Corvane.Tests/Corvane.Tests.csproj -c Release -nologo \
