@@ -146,7 +146,10 @@ void Scanner::Record(std::vector<std::uint8_t>& rec, std::uint64_t position) {
     const std::size_t firstAttr = U16(&rec[20]);
     const std::int32_t flags = static_cast<std::int16_t>(U16(&rec[22]));
     const std::uint64_t base = U64(&rec[32]);
-    std::int32_t number = static_cast<std::int32_t>(U32(&rec[44]));
+    // Headers of NTFS 3.0 place the update sequence array at 0x2A, where later
+    // ones keep the record's number; such a record is known by its position.
+    const bool hasNumber = U16(&rec[4]) >= 48;
+    std::int32_t number = hasNumber ? static_cast<std::int32_t>(U32(&rec[44])) : static_cast<std::int32_t>(position);
     if (base != 0) number = static_cast<std::int32_t>(base & 0xFFFFFFFF);
     else if (static_cast<std::uint64_t>(static_cast<std::uint32_t>(number)) != position && flags != 0)
         scan_.warnings.push_back("record " + std::to_string(position) + " says it is record " + std::to_string(number));

@@ -136,6 +136,8 @@ std::string EscapeName(std::u16string_view name) {
             case '\t': out += "\\t"; continue;
             case '\n': out += "\\n"; continue;
             case '\r': out += "\\r"; continue;
+            case '{': out += "\\{"; continue;
+            case '}': out += "\\}"; continue;
             default: break;
         }
         if (cp < 0x20 || cp == 0x7F) {

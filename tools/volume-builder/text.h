@@ -5,7 +5,7 @@
 // every possible NTFS name, unpaired surrogates and control characters
 // included, has one printable spelling:
 //   \\  backslash        \s  space (descriptions only; TSV keeps spaces)
-//   \t \n \r             \#  a literal '#' (descriptions only)
+//   \t \n \r  \{ \}       \#  a literal '#' (descriptions only)
 //   \u{HEX}              one code point; D800-DFFF give a lone surrogate unit,
 //                        above FFFF a surrogate pair
 //   {N*TEXT}             TEXT repeated N times (descriptions only)
@@ -21,8 +21,8 @@ namespace volume_builder {
 std::u16string UnescapeName(std::string_view text);
 
 // The canonical escaped spelling of a UTF-16 name, as the TSV files use it:
-// printable characters as UTF-8, backslash, tab, CR, LF as \\ \t \r \n, other
-// controls and lone surrogates as \u{HEX}.
+// printable characters as UTF-8, backslash, tab, CR, LF, braces as \\ \t \r \n
+// \{ \}, other controls and lone surrogates as \u{HEX}.
 std::string EscapeName(std::u16string_view name);
 
 // Plain UTF-16 to UTF-8 for messages (lone surrogates become U+FFFD).

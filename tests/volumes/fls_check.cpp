@@ -1,0 +1,217 @@
+#include "fls_check.h"
+
+#include "text.h"
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <tuple>
+
+namespace volume_tests {
+
+std::vector<FlsName> ParseFls(const std::string& output) {
+    struct Line {
+        std::string type, path, text;
+        std::int32_t record;
+        bool deleted;
+    };
+    std::vector<Line> lines;
+    std::istringstream in(output);
+    for (std::string text; std::getline(in, text);) {
+        // "<type> [* ]<record>[-<attr>-<id>][(realloc)]:\t<path>"
+        const auto tab = text.find(":\t");
+        if (tab == std::string::npos) continue;
+        std::istringstream head(text.substr(0, tab));
+        Line l;
+        std::string word;
+        head >> l.type >> word;
+        l.deleted = word == "*";
+        if (l.deleted) head >> word;
+        l.record = static_cast<std::int32_t>(std::stol(word));
+        l.path = text.substr(tab + 2);
+        l.text = text;
+        lines.push_back(std::move(l));
+    }
+    std::map<std::string, std::int32_t> dirs = {{"", 5}};
+    for (const auto& l : lines)
+        if (!l.deleted && l.type[0] == 'd') dirs[l.path] = l.record;
+    std::vector<FlsName> names;
+    for (const auto& l : lines) {
+        if (l.type == "V/V" || l.path.rfind("$OrphanFiles", 0) == 0) continue;
+        const auto slash = l.path.rfind('/');
+        const std::string parentPath = slash == std::string::npos ? "" : l.path.substr(0, slash);
+        const std::string name = slash == std::string::npos ? l.path : l.path.substr(slash + 1);
+        FlsName n;
+        const auto dir = dirs.find(parentPath);
+        n.parent = dir == dirs.end() ? -1 : dir->second;
+        n.record = l.record;
+        n.name = name;
+        n.deleted = l.deleted;
+        n.line = l.text;
+        names.push_back(std::move(n));
+    }
+    return names;
+}
+
+std::vector<IndexName> ReadIndexNames(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::vector<IndexName> names;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream f(line);
+        IndexName n;
+        std::string dir, id, ns;
+        std::getline(f, dir, '\t');
+        std::getline(f, n.where, '\t');
+        std::getline(f, id, '\t');
+        std::getline(f, ns, '\t');
+        std::getline(f, n.name);
+        n.directory = std::stoi(dir);
+        n.id = std::stoi(id);
+        n.nameSpace = std::stoi(ns);
+        names.push_back(std::move(n));
+    }
+    return names;
+}
+
+std::string FlsSpelling(const std::string& escapedName) {
+    const auto units = volume_builder::UnescapeName(escapedName);
+    std::u16string out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+                out.push_back(c);
+                out.push_back(units[++i]);
+            } else {
+                out.push_back(u'^');
+                ++i;  // fls takes the unit after a broken high surrogate with it
+            }
+        } else if ((c >= 0xDC00 && c <= 0xDFFF) || c < 0x20) {
+            out.push_back(u'^');
+        } else {
+            out.push_back(c);
+        }
+    }
+    return volume_builder::ToUtf8(out);
+}
+
+CrossCheck CompareWithFls(const std::vector<Row>& catalogue, const std::vector<FlsName>& fls,
+                          const std::vector<IndexName>& indexNames) {
+    using Key = std::tuple<std::int32_t, std::int32_t, std::string>;
+    std::map<Key, std::set<std::string>> where;            // (dir, id, fls name) -> root/alloc/stale
+    std::map<std::pair<std::int32_t, std::int32_t>, int> allocNames;  // (dir, id) -> names in buffers
+    for (const auto& n : indexNames) {
+        where[{n.directory, n.id, FlsSpelling(n.name)}].insert(n.where);
+        if (n.where != "root" && n.nameSpace != 2) ++allocNames[{n.directory, n.id}];
+    }
+    std::set<std::pair<std::int32_t, std::string>> indexed;  // (dir, fls name) anywhere in its index
+    for (const auto& n : indexNames) indexed.insert({n.directory, FlsSpelling(n.name)});
+    std::set<Key> ours;
+    for (const auto& r : catalogue) ours.insert({r.parentId, r.id, FlsSpelling(r.name)});
+    std::set<Key> theirs;
+    std::set<std::pair<std::int32_t, std::string>> theirsByName;  // deleted lines may carry record 0
+    for (const auto& f : fls) {
+        theirs.insert({f.parent, f.record, f.name});
+        if (f.deleted) theirsByName.insert({f.parent, f.name});
+    }
+
+    // fls lists a named stream as "<name>:<stream>" (a directory's as ".:<stream>").
+    std::set<Key> known = ours;
+    for (const auto& [key, places] : where) known.insert(key);
+    for (const auto& f : fls) known.insert({f.parent, f.record, f.name});
+    auto streamOf = [&](const FlsName& f) -> const std::string* {
+        static thread_local std::string prefix;
+        const auto colon = f.name.rfind(':');
+        if (colon == std::string::npos || colon == 0) return nullptr;
+        prefix = f.name.substr(0, colon);
+        if (prefix == "." && f.record == f.parent) return &prefix;
+        return known.count({f.parent, f.record, prefix}) ? &prefix : nullptr;
+    };
+    std::set<Key> streamOwners;  // files that fls lists through their streams
+    for (const auto& f : fls)
+        if (const auto* owner = streamOf(f)) streamOwners.insert({f.parent, f.record, *owner});
+    // fls cuts long paths (a 255-unit name of 3-byte characters, for one) at a
+    // fixed number of bytes, sometimes inside a character.
+    auto cutShort = [](const std::string& full, const std::string& cut) {
+        if (cut.size() < 200 || cut.size() >= full.size()) return false;
+        std::size_t n = cut.size();
+        while (n > 0 && (static_cast<unsigned char>(cut[n - 1]) & 0x80)) --n;  // drop a possibly broken tail
+        return full.compare(0, n, cut, 0, n) == 0;
+    };
+
+    std::map<std::string, int> allowed;
+    std::ostringstream faults;
+    int faultCount = 0;
+    auto fault = [&](const std::string& text) {
+        if (faultCount++ < 40) faults << "  " << text << '\n';
+    };
+    for (const auto& f : fls) {
+        const Key key{f.parent, f.record, f.name};
+        if (ours.count(key)) continue;
+        if (f.deleted) {
+            ++allowed["fls recovers a deleted name (index slack, records not in use, deleted directories)"];
+            continue;
+        }
+        if (streamOf(f)) {
+            ++allowed["fls lists a named stream as <name>:<stream>"];
+            continue;
+        }
+        if (!indexed.count({f.parent, f.name})) {
+            ++allowed["fls adds a record in use that no index entry names"];
+            continue;
+        }
+        bool cut = false;
+        for (const auto& r : catalogue)
+            cut |= r.parentId == f.parent && r.id == f.record && cutShort(FlsSpelling(r.name), f.name);
+        if (cut) {
+            ++allowed["fls cuts a long name short"];
+            continue;
+        }
+        const auto w = where.find(key);
+        if (w != where.end() && w->second == std::set<std::string>{"root"}) {
+            ++allowed["named only in its directory's index root"];
+            continue;
+        }
+        if (allocNames[{f.parent, f.record}] >= 2) {
+            ++allowed["two names of one file in one directory, both dropped"];
+            continue;
+        }
+        fault("fls lists a name the catalogue lacks: " + f.line);
+    }
+    for (const auto& r : catalogue) {
+        const Key key{r.parentId, r.id, FlsSpelling(r.name)};
+        if (theirs.count(key) || theirsByName.count({r.parentId, FlsSpelling(r.name)})) continue;
+        if (r.parentId == 5 && r.id == 5 && r.name == ".") {
+            ++allowed["the root's entry for itself"];
+            continue;
+        }
+        if (streamOwners.count(key)) {
+            ++allowed["fls lists the file only through its named streams"];
+            continue;
+        }
+        bool cut = false;
+        for (const auto& f : fls) cut |= r.parentId == f.parent && r.id == f.record && cutShort(std::get<2>(key), f.name);
+        if (cut) continue;  // counted on the fls side
+        const auto w = where.find(key);
+        if (w != where.end() && w->second.count("stale")) {
+            ++allowed["a name in an unused INDX buffer"];
+            continue;
+        }
+        fault("the catalogue has an entry fls does not list: " + r.Line());
+    }
+    CrossCheck result;
+    result.ok = faultCount == 0;
+    std::ostringstream report;
+    report << "fls lines: " << fls.size() << ", catalogue entries: " << catalogue.size() << "\n";
+    for (const auto& [what, count] : allowed) report << "  allowed: " << count << " x " << what << '\n';
+    if (faultCount) report << faultCount << " differences outside the design:\n" << faults.str();
+    if (faultCount > 40) report << "  ... " << (faultCount - 40) << " more\n";
+    result.report = report.str();
+    return result;
+}
+
+}  // namespace volume_tests
