@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds the seed inputs of the fuzz targets in <out-dir>: decompresses a few
+# small real volume images (when the shared image folder is there), formats
+# two fresh volumes with mkntfs (when it is installed), and cuts boot
+# sectors, file records and index buffers out of them. Small images also
+# seed the whole-volume target as they are. Nothing lands in the source tree.
+#
+#   fuzz/make-seeds.sh <tarnwick_fuzz_seeds> <out-dir>
+set -euo pipefail
+tool=$1
+out=$2
+root=$(cd "$(dirname "$0")/.." && pwd)
+images=${TARNWICK_NTFS_IMAGES:-$root/../shared/ntfs-images}
+work=$out/images
+mkdir -p "$work" "$out/volume"
+
+volumes=()
+if [ -d "$images" ]; then
+  for rel in grr/ntfs_img.dd colinfinck-ntfs/testfs1 tsk-test-data/7-ntfs-undel.dd \
+             tsk-test-data/8-jpeg-search.dd donald/test.ntfs.dd dfir_ntfs/ntfs_index.raw \
+             dfir_ntfs/ntfs3_attrlist.raw; do
+    src=$images/$rel.xz
+    [ -f "$src" ] || continue
+    dst=$work/$(basename "$rel")
+    if [ ! -s "$dst" ]; then
+      xz -dc "$src" > "$dst.part.$$" && mv "$dst.part.$$" "$dst"
+    fi
+    volumes+=("$dst")
+  done
+else
+  echo "make-seeds: no image folder at $images; seeds from mkntfs only"
+fi
+
+if command -v mkntfs >/dev/null 2>&1 || [ -x /usr/sbin/mkntfs ]; then
+  mkntfs_bin=$(command -v mkntfs || echo /usr/sbin/mkntfs)
+  for cluster in 512 4096; do
+    dst=$work/mkntfs-c$cluster.img
+    if [ ! -s "$dst" ]; then
+      rm -f "$dst.part.$$"
+      truncate -s 2M "$dst.part.$$"
+      "$mkntfs_bin" -F -Q -q -c "$cluster" -L seed "$dst.part.$$" >/dev/null 2>&1
+      mv "$dst.part.$$" "$dst"
+    fi
+    volumes+=("$dst")
+  done
+else
+  echo "make-seeds: mkntfs not installed; no freshly formatted seeds"
+fi
+
+for image in "${volumes[@]}"; do
+  tag=$(basename "$image")
+  "$tool" "$image" "$out" "$tag"
+  # Whole volumes are mutated as they are: only the small ones, so that a
+  # run of the fuzzer spends its time in the library, not in copying.
+  if [ "$(stat -c %s "$image")" -le $((2 * 1024 * 1024)) ]; then
+    cp -f "$image" "$out/volume/$tag"
+  fi
+done

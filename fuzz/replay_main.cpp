@@ -1,0 +1,47 @@
+// Runs stored inputs (seeds, regressions) through one fuzz target's entry
+// point with any compiler, as an ordinary test: a finding aborts.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+std::vector<std::filesystem::path> InputsIn(const std::filesystem::path& where) {
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    if (std::filesystem::is_directory(where, error)) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(where, error)) {
+            if (entry.is_regular_file()) files.push_back(entry.path());
+        }
+    } else if (std::filesystem::is_regular_file(where, error)) {
+        files.push_back(where);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::size_t replayed = 0;
+    for (int i = 1; i < argc; ++i) {
+        for (const std::filesystem::path& file : InputsIn(argv[i])) {
+            std::ifstream in(file, std::ios::binary);
+            const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::fprintf(stderr, "replay %s (%zu bytes)\n", file.c_str(), bytes.size());
+            // A copy of exactly the input's size, as libFuzzer hands it over.
+            const std::vector<std::uint8_t> input(bytes.begin(), bytes.end());
+            LLVMFuzzerTestOneInput(input.empty() ? nullptr : input.data(), input.size());
+            ++replayed;
+        }
+    }
+    std::printf("replayed %zu inputs\n", replayed);
+    return 0;
+}

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Runs every libFuzzer target for a while: scripts/fuzz.sh [seconds-per-target] [target...]
+# Targets: boot_sector file_record index_buffer volume (default: all, 60 s each).
+#
+# Builds with clang in ${TARNWICK_FUZZ_BUILD_DIR:-build-hostile-fuzz}, cuts
+# seeds from the shared real volume images and from mkntfs volumes, then runs
+# each target with the seeds, the stored regressions and its growing corpus
+# (kept in the build dir between runs). Exits non-zero on any finding; the
+# input that caused it is left in <build>/artifacts/ and named on the output.
+# Executions per target are appended to <build>/fuzz-stats.tsv.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(boot_sector file_record index_buffer volume)
+build=${TARNWICK_FUZZ_BUILD_DIR:-$root/build-hostile-fuzz}
+
+cc=$(command -v clang-14 || command -v clang || true)
+cxx=$(command -v clang++-14 || command -v clang++ || true)
+if [ -z "$cc" ] || [ -z "$cxx" ]; then
+  echo "fuzz: clang is not installed (scripts/setup.sh installs it)" >&2
+  exit 1
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DTARNWICK_WARNINGS_AS_ERRORS=OFF >/dev/null
+build_targets=(tarnwick_fuzz_seeds)
+for t in "${targets[@]}"; do build_targets+=("tarnwick_fuzz_$t"); done
+cmake --build "$build" -j2 --target "${build_targets[@]}"
+
+seeds=$build/seeds
+bash "$root/fuzz/make-seeds.sh" "$build/fuzz/tarnwick_fuzz_seeds" "$seeds"
+
+declare -A max_len=([boot_sector]=1024 [file_record]=4096 [index_buffer]=16384 [volume]=2200000)
+mkdir -p "$build/artifacts"
+stats=$build/fuzz-stats.tsv
+[ -s "$stats" ] || printf 'date\ttarget\tseconds\texecutions\tcorpus\tresult\n' > "$stats"
+failed=0
+for t in "${targets[@]}"; do
+  corpus=$build/corpus/$t
+  mkdir -p "$corpus" "$seeds/$t"
+  log=$build/fuzz-$t.log
+  echo "== fuzz $t for ${seconds}s"
+  set +e
+  ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    "$build/fuzz/tarnwick_fuzz_$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 \
+    -max_len="${max_len[$t]}" -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
+    "$corpus" "$seeds/$t" "$root/fuzz/regressions/$t" >"$log" 2>&1
+  rc=$?
+  set -e
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  units=$(ls "$corpus" | wc -l)
+  result=ok
+  if [ $rc -ne 0 ]; then
+    result=finding
+    failed=1
+    echo "fuzz $t: FINDING (exit $rc); last lines of $log:" >&2
+    tail -40 "$log" >&2
+  fi
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%FT%TZ)" "$t" "$seconds" "${runs:-?}" "$units" "$result" >> "$stats"
+  echo "fuzz $t: ${runs:-?} executions, corpus $units inputs, $result"
+done
+exit $failed
