@@ -14,14 +14,8 @@ else()
   set(tarnwick_def ${CMAKE_CURRENT_LIST_DIR}/tarnwick-x64.def)
 endif()
 
-# Until the exported functions exist the .def would name undefined symbols;
-# the library then exports nothing rather than every global of the core.
-file(READ ${CMAKE_CURRENT_LIST_DIR}/exports.cpp tarnwick_exports_text)
-string(FIND "${tarnwick_exports_text}" "LoadMft" tarnwick_exports_found)
-if(NOT tarnwick_exports_found EQUAL -1)
-  target_sources(Tarnwick PRIVATE ${tarnwick_def})
-  set_property(TARGET Tarnwick APPEND PROPERTY LINK_DEPENDS ${tarnwick_def})
-endif()
+target_sources(Tarnwick PRIVATE ${tarnwick_def})
+set_property(TARGET Tarnwick APPEND PROPERTY LINK_DEPENDS ${tarnwick_def})
 
 target_compile_options(Tarnwick PRIVATE -UTARNWICK_BUILDING -mnop-fun-dllimport)
 
