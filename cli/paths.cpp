@@ -81,6 +81,7 @@ PathResolver::PathResolver(std::span<const ResultRecord_Internal* const> entries
     }
     LinkParents();
     BreakCycles();
+    kept_.resize(nodes_.size());
 }
 
 void PathResolver::LinkParents() {
@@ -115,31 +116,95 @@ void PathResolver::BreakCycles() {
     }
 }
 
+std::string PathResolver::EndMarker(std::int32_t end, const Node& top) const {
+    if (end == kToRoot) return {};
+    return Marker(end == kToCycle ? "cycle" : "unknown", top.parent);
+}
+
+const std::string* PathResolver::CachedPath(std::int32_t node) const {
+    KeptPath& own = kept_[static_cast<std::size_t>(node)];
+    if (own.state == Kept::kKept) return &own.path;
+    if (own.state == Kept::kNever) return nullptr;
+
+    chain_.clear();
+    std::int32_t current = node;
+    while (current >= 0 && kept_[static_cast<std::size_t>(current)].state == Kept::kNotYet) {
+        if (chain_.size() == kCacheDepth) return nullptr;  // walked this time; ancestors are kept on their own turn
+        chain_.push_back(current);
+        current = nodes_[static_cast<std::size_t>(current)].parentNode;
+    }
+    std::string path;
+    bool quote = false;
+    std::uint32_t depth = 0;
+    Kept state = Kept::kKept;
+    if (current >= 0) {
+        const KeptPath& base = kept_[static_cast<std::size_t>(current)];
+        if (base.state == Kept::kNever) state = Kept::kNever;
+        path = base.path;
+        quote = base.csvQuote;
+        depth = base.depth;
+    } else {
+        path = EndMarker(current, nodes_[static_cast<std::size_t>(chain_.back())]);
+    }
+    for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
+        const Node& step = nodes_[static_cast<std::size_t>(*it)];
+        KeptPath& kept = kept_[static_cast<std::size_t>(*it)];
+        if (state == Kept::kKept) {
+            path += '/';
+            path += NameOf(step);
+            quote = quote || step.csvQuote;
+            ++depth;
+            if (depth > kCacheDepth || keptBytes_ + path.size() > kCacheBytes) state = Kept::kNever;
+        }
+        kept.state = state;
+        if (state == Kept::kKept) {
+            kept.path = path;
+            kept.csvQuote = quote;
+            kept.depth = depth;
+            keptBytes_ += path.size() + sizeof(KeptPath);
+        }
+    }
+    return own.state == Kept::kKept ? &own.path : nullptr;
+}
+
 void PathResolver::WritePath(OutputBuffer& out, const ResultRecord_Internal& entry, std::string_view nameUtf8, Escape escape) const {
     const auto record = static_cast<std::uint32_t>(entry.id);
     const auto parent = static_cast<std::uint32_t>(entry.parentId);
-    std::string start;  // what stands before the first '/', empty for the root
-    chain_.clear();
+    std::string_view start;  // what stands before the last '/'
+    std::string marker;
+    bool quote = escape == Escape::Json;
     if (record == kRootRecord) {
         nameUtf8 = {};
     } else if (parent != kRootRecord) {
         const auto it = index_.find(parent);
         if (it == index_.end()) {
-            start = Marker("unknown", parent);
+            marker = Marker("unknown", parent);
+            start = marker;
+        } else if (const std::string* kept = CachedPath(it->second)) {
+            start = *kept;
+            quote = quote || (escape == Escape::Csv && kept_[static_cast<std::size_t>(it->second)].csvQuote);
         } else {
-            std::int32_t current = it->second;
-            while (current >= 0 && chain_.size() < kMaxDepth) {
-                chain_.push_back(current);
-                current = nodes_[static_cast<std::size_t>(current)].parentNode;
-            }
-            if (current >= 0) {
-                start = "<too deep>";
-            } else if (current != kToRoot) {
-                const Node& top = nodes_[static_cast<std::size_t>(chain_.back())];
-                start = Marker(current == kToCycle ? "cycle" : "unknown", top.parent);
-            }
+            WriteWalkedPath(out, it->second, nameUtf8, escape);
+            return;
         }
     }
+    if (escape == Escape::Csv) quote = quote || CsvNeedsQuotes(nameUtf8);
+    const Escape pieces = quote ? escape : Escape::None;
+    if (quote) out.Append('"');
+    WritePiece(out, start, pieces);
+    out.Append('/');
+    WritePiece(out, nameUtf8, pieces);
+    if (quote) out.Append('"');
+}
+
+void PathResolver::WriteWalkedPath(OutputBuffer& out, std::int32_t parent, std::string_view nameUtf8, Escape escape) const {
+    chain_.clear();
+    std::int32_t current = parent;
+    while (current >= 0 && chain_.size() < kMaxDepth) {
+        chain_.push_back(current);
+        current = nodes_[static_cast<std::size_t>(current)].parentNode;
+    }
+    const std::string start = current >= 0 ? std::string("<too deep>") : EndMarker(current, nodes_[static_cast<std::size_t>(chain_.back())]);
 
     bool quote = escape == Escape::Json;
     if (escape == Escape::Csv) {

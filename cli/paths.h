@@ -28,6 +28,12 @@ public:
     // single line cost more.
     static constexpr std::size_t kMaxDepth = 16384;
 
+    // Paths of directories are kept once made, so that a line costs one
+    // lookup instead of a walk through scattered parents. Only this much is
+    // kept; deeper or longer paths, and any beyond the budget, are walked.
+    static constexpr std::size_t kCacheDepth = 512;
+    static constexpr std::size_t kCacheBytes = std::size_t{256} << 20;
+
     // The entries must outlive the resolver.
     explicit PathResolver(std::span<const ResultRecord_Internal* const> entries);
 
@@ -60,12 +66,26 @@ private:
 
     void LinkParents();
     void BreakCycles();
+    // The whole path of directory `node`, or null when it is not kept.
+    const std::string* CachedPath(std::int32_t node) const;
+    void WriteWalkedPath(OutputBuffer& out, std::int32_t parent, std::string_view nameUtf8, Escape escape) const;
+    std::string EndMarker(std::int32_t end, const Node& top) const;
     std::string_view NameOf(const Node& node) const { return {names_.data() + node.nameOffset, node.nameLength}; }
 
     std::vector<Node> nodes_;
     std::unordered_map<std::uint32_t, std::int32_t> index_;  // record number -> node
     std::string names_;
     mutable std::vector<std::int32_t> chain_;
+
+    enum class Kept : std::uint8_t { kNotYet, kKept, kNever };
+    struct KeptPath {
+        Kept state = Kept::kNotYet;
+        bool csvQuote = false;
+        std::uint32_t depth = 0;
+        std::string path;
+    };
+    mutable std::vector<KeptPath> kept_;
+    mutable std::size_t keptBytes_ = 0;
 };
 
 }  // namespace tarnwick::cli

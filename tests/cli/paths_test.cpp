@@ -83,6 +83,32 @@ TEST(Paths, RecordNumbersAbove31BitsReadAsUnsigned) {
     EXPECT_EQ(PathOf(entries, orphan), "<unknown 4294967295>/o");
 }
 
+// Past the depth up to which paths are kept, they are walked each time; both
+// ways must give the same text.
+TEST(Paths, DeepPathsAreWhole) {
+    Entries entries;
+    const std::uint32_t depth = PathResolver::kCacheDepth + 40;
+    std::string expected;
+    for (std::uint32_t i = 0; i < depth; ++i) {
+        entries.Directory(100 + i, i == 0 ? 5 : 99 + i, i % 2 == 0 ? u"d" : u"e,");
+        expected += i % 2 == 0 ? "/d" : "/e,";
+    }
+    auto& deepest = entries.Add(10, 99 + depth, u"f");
+    auto& shallow = entries.Add(11, 100 + 3, u"g");
+    auto& orphanChain = entries.Directory(7, 6, u"o");
+    auto& underOrphan = entries.Add(12, 7, u"h");
+    const PathResolver paths(entries.All());
+    EXPECT_EQ(paths.Path(deepest), expected + "/f");
+    EXPECT_EQ(paths.Path(shallow), "/d/e,/d/e,/g");
+    EXPECT_EQ(paths.Path(deepest), expected + "/f");
+    EXPECT_EQ(paths.Path(orphanChain), "<unknown 6>/o");
+    EXPECT_EQ(paths.Path(underOrphan), "<unknown 6>/o/h");
+
+    OutputBuffer out(nullptr, 64);
+    paths.WritePath(out, deepest, "f", Escape::Csv);
+    EXPECT_EQ(out.Pending(), "\"" + expected + "/f\"");
+}
+
 TEST(Paths, AVeryDeepChainIsCutOff) {
     Entries entries;
     const std::uint32_t depth = PathResolver::kMaxDepth + 100;
