@@ -1,7 +1,6 @@
 #include "catalogue/finish_catalogue.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "ntfs/file_name.h"
 #include "status/status.h"
@@ -12,20 +11,38 @@ namespace {
 
 std::uint32_t Biased(std::int32_t value) { return static_cast<std::uint32_t>(value) ^ 0x80000000u; }
 
+// What the passes after the sort need to know of an entry, gathered in one
+// sweep over the entries in the order they were appended, which is their
+// order in memory. In id order the entries lie scattered over the whole
+// catalogue, so every field read there is a cache miss; the passes read
+// these keys instead and touch an entry only to change it.
+struct Key {
+    std::uint64_t idAndParent;  // biased id, then biased parent id: the sort key
+    std::uint32_t position;     // in appending order
+    std::uint8_t nameSpace;     // 0 to 3 as they are, anything else as kOtherNamespace
+    bool parentNameEmpty;
+    bool duplicate;
+};
+constexpr std::uint8_t kOtherNamespace = 4;
+
+std::int32_t KeyId(const Key& key) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(key.idAndParent >> 32) ^ 0x80000000u); }
+std::int32_t KeyParentId(const Key& key) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(key.idAndParent) ^ 0x80000000u);
+}
+
 // Orders the entries by id as signed numbers without moving them. Entries of
 // one id are kept together by parent and then in order of appending: any
 // order among equal ids is a valid outcome of the sort, and this one puts
 // the names of a file in one directory next to each other, where the
-// duplicate pass looks for them.
-void SortById(std::vector<ResultRecord_Internal*>& order) {
-    struct Key {
-        std::uint64_t idAndParent;
-        std::uint32_t position;
-    };
+// duplicate pass looks for them. The keys come back in the same order.
+std::vector<Key> SortById(std::vector<ResultRecord_Internal*>& order) {
     std::vector<Key> keys(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         const ResultRecord_Internal& e = *order[i];
-        keys[i] = {(std::uint64_t{Biased(e.id)} << 32) | Biased(e.parentId), static_cast<std::uint32_t>(i)};
+        const bool known = e.nameSpace >= kNamespacePosix && e.nameSpace <= kNamespaceWin32AndDos;
+        keys[i] = {(std::uint64_t{Biased(e.id)} << 32) | Biased(e.parentId), static_cast<std::uint32_t>(i),
+                   known ? static_cast<std::uint8_t>(e.nameSpace) : kOtherNamespace, e.parentName[0] == 0,
+                   e.duplicate != 0};
     }
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
         return a.idAndParent != b.idAndParent ? a.idAndParent < b.idAndParent : a.position < b.position;
@@ -33,21 +50,27 @@ void SortById(std::vector<ResultRecord_Internal*>& order) {
     std::vector<ResultRecord_Internal*> sorted(order.size());
     for (std::size_t i = 0; i < keys.size(); ++i) sorted[i] = order[keys[i].position];
     order.swap(sorted);
+    return keys;
 }
 
-// Marks the redundant one of two names of one file in one directory.
-std::int32_t MarkDuplicates(std::vector<ResultRecord_Internal*>& order) {
+// Marks the redundant one of two names of one file in one directory, on the
+// entry and on its key.
+std::int32_t MarkDuplicates(std::vector<ResultRecord_Internal*>& order, std::vector<Key>& keys) {
+    auto mark = [&](std::size_t i) {
+        order[i]->duplicate = 1;
+        keys[i].duplicate = true;
+    };
     for (std::size_t i = 1; i < order.size(); ++i) {
-        ResultRecord_Internal& first = *order[i - 1];
-        ResultRecord_Internal& second = *order[i];
-        if (first.parentId != second.parentId || first.id != second.id) continue;
+        const Key& first = keys[i - 1];
+        const Key& second = keys[i];
+        if (first.idAndParent != second.idAndParent) continue;
         if (first.nameSpace == kNamespacePosix || second.nameSpace == kNamespacePosix) {
-            if (first.nameSpace == kNamespacePosix) first.duplicate = 1;
-            if (second.nameSpace == kNamespacePosix) second.duplicate = 1;
+            if (first.nameSpace == kNamespacePosix) mark(i - 1);
+            if (second.nameSpace == kNamespacePosix) mark(i);
         } else if (second.nameSpace == kNamespaceWin32 && first.nameSpace == kNamespaceDos) {
-            first.duplicate = 1;
+            mark(i - 1);
         } else if (second.nameSpace == kNamespaceDos && first.nameSpace == kNamespaceWin32) {
-            second.duplicate = 1;
+            mark(i);
         } else {
             return second.nameSpace == kNamespaceWin32AndDos ? ToInt(StatusCode::Unexpected)
                                                              : ToInt(StatusCode::Unexpected2);
@@ -56,11 +79,17 @@ std::int32_t MarkDuplicates(std::vector<ResultRecord_Internal*>& order) {
     return 0;
 }
 
-void CopyText(std::uint16_t* field, const std::uint16_t* text) {
-    std::size_t n = 0;
-    while (n < 255 && text[n] != 0) ++n;
-    std::memcpy(field, text, 2 * n);
-    field[n] = 0;
+// Drops the marked entries, keeping the others (and their keys) in order.
+void RemoveDuplicates(std::vector<ResultRecord_Internal*>& order, std::vector<Key>& keys) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (keys[i].duplicate) continue;
+        order[kept] = order[i];
+        keys[kept] = keys[i];
+        ++kept;
+    }
+    order.resize(kept);
+    keys.resize(kept);
 }
 
 }  // namespace
@@ -69,29 +98,29 @@ std::int32_t FinishCatalogue(EntryList& entries, RecordNameList& recordNames) {
     if (entries.empty()) return ToInt(StatusCode::Size1);
     std::vector<ResultRecord_Internal*>& order = entries.order();
 
-    SortById(order);
-    if (const std::int32_t status = MarkDuplicates(order); status != 0) return status;
+    std::vector<Key> keys = SortById(order);
+    if (const std::int32_t status = MarkDuplicates(order, keys); status != 0) return status;
     // Kept entries stay in id order.
-    order.erase(std::remove_if(order.begin(), order.end(), [](const ResultRecord_Internal* e) { return e->duplicate != 0; }),
-                order.end());
+    RemoveDuplicates(order, keys);
 
     recordNames.Sort();
-    for (ResultRecord_Internal* entry : order) {
-        if (entry->nameSpace == kNamespaceDos) {
-            const std::int32_t k = recordNames.Find(entry->id);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const Key& key = keys[i];
+        if (key.nameSpace == kNamespaceDos) {
+            const std::int32_t k = recordNames.Find(KeyId(key));
             if (k < 0) return ToInt(StatusCode::Unexpected3);
-            CopyText(entry->name, recordNames[static_cast<std::size_t>(k)].name);
-            entry->nameSpace = kNamespaceWin32AndDos;
+            CopyText(order[i]->name, recordNames[static_cast<std::size_t>(k)].name);
+            order[i]->nameSpace = kNamespaceWin32AndDos;
         }
-        if (entry->parentName[0] == 0) {
-            const std::int32_t k = recordNames.Find(entry->parentId);
+        if (key.parentNameEmpty) {
+            const std::int32_t k = recordNames.Find(KeyParentId(key));
             if (k < 0) return ToInt(StatusCode::Unexpected4);
-            CopyText(entry->parentName, recordNames[static_cast<std::size_t>(k)].name);
+            CopyText(order[i]->parentName, recordNames[static_cast<std::size_t>(k)].name);
         }
     }
-    for (ResultRecord_Internal* entry : order) {
-        const std::int32_t k = recordNames.Find(entry->id);
-        entry->flag = k < 0 ? 1 : recordNames[static_cast<std::size_t>(k)].flags;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const std::int32_t k = recordNames.Find(KeyId(keys[i]));
+        order[i]->flag = k < 0 ? 1 : recordNames[static_cast<std::size_t>(k)].flags;
     }
     return 0;
 }

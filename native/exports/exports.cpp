@@ -1,27 +1,14 @@
 // The five exported functions: the whole public surface of the library.
-#include <cstring>
-
 #include "catalogue/catalogue.h"
 #include "catalogue/load_mft.h"
+#include "ntfs/file_name.h"
 #include "platform/platform.h"
 #include "status/status.h"
 #include "tarnwick.h"
 
-namespace {
-
+using tarnwick::CopyText;
 using tarnwick::StatusCode;
 using tarnwick::ToInt;
-
-// Copies a text up to and including its terminator; the rest of the
-// caller's field keeps its bytes.
-void CopyText(std::uint16_t* destination, const std::uint16_t* text) {
-    std::size_t n = 0;
-    while (n < 255 && text[n] != 0) ++n;
-    std::memcpy(destination, text, 2 * n);
-    destination[n] = 0;
-}
-
-}  // namespace
 
 extern "C" {
 

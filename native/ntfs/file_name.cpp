@@ -54,4 +54,11 @@ void CopyName(std::uint16_t* field, NameRef name) {
     field[units] = 0;
 }
 
+void CopyText(std::uint16_t* field, const std::uint16_t* text) {
+    std::size_t n = 0;
+    while (n < 255 && text[n] != 0) ++n;
+    std::memcpy(field, text, 2 * n);
+    field[n] = 0;
+}
+
 }  // namespace tarnwick

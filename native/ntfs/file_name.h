@@ -61,4 +61,8 @@ NameRef GetRecordName(std::span<const std::uint8_t> record, const FileRecordHead
 // (impossible in NTFS, whose length byte stops at 255) are cut.
 void CopyName(std::uint16_t* field, NameRef name);
 
+// Copies a terminated text of a 256-unit field up to and including its
+// terminator; the units after it in `field` keep what they held.
+void CopyText(std::uint16_t* field, const std::uint16_t* text);
+
 }  // namespace tarnwick
