@@ -18,7 +18,7 @@ archs=("$@")
 
 # Only what the Windows deliverable and its checks need: the Linux-only parts
 # of the tree (tools, command-line tool, benchmarks) are not built here.
-targets=(Tarnwick tarnwick_catalogue_dump tarnwick_windows_tests tarnwick_unit_tests_win32)
+targets=(Tarnwick tarnwick_catalogue_dump tarnwick_import_caller tarnwick_windows_tests tarnwick_unit_tests_win32)
 
 for arch in "${archs[@]}"; do
   case "$arch" in

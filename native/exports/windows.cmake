@@ -17,6 +17,20 @@ endif()
 target_sources(Tarnwick PRIVATE ${tarnwick_def})
 set_property(TARGET Tarnwick APPEND PROPERTY LINK_DEPENDS ${tarnwick_def})
 
+# The import library ld writes for the x86 .def lists the exported names with
+# one underscore too many (__imp___LoadMft@8), which no caller asks for;
+# dlltool writes one that binds a caller's stdcall declarations to them.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  get_filename_component(tarnwick_tool_dir ${CMAKE_CXX_COMPILER} DIRECTORY)
+  get_filename_component(tarnwick_compiler_name ${CMAKE_CXX_COMPILER} NAME)
+  string(REGEX REPLACE "g\\+\\+(-posix|-win32)?$" "dlltool" tarnwick_dlltool_name ${tarnwick_compiler_name})
+  find_program(TARNWICK_DLLTOOL NAMES ${tarnwick_dlltool_name} i686-w64-mingw32-dlltool ${CMAKE_DLLTOOL}
+               HINTS ${tarnwick_tool_dir} REQUIRED)
+  add_custom_command(TARGET Tarnwick POST_BUILD
+    COMMAND ${TARNWICK_DLLTOOL} -d ${CMAKE_CURRENT_LIST_DIR}/tarnwick-x86-import.def -l $<TARGET_LINKER_FILE:Tarnwick>
+    VERBATIM)
+endif()
+
 target_compile_options(Tarnwick PRIVATE -UTARNWICK_BUILDING -mnop-fun-dllimport)
 
 set_target_properties(Tarnwick PROPERTIES PREFIX "" OUTPUT_NAME Tarnwick SUFFIX ".dll")

@@ -24,9 +24,10 @@ if ! bash scripts/build-windows.sh x64 x86 >"$log" 2>&1; then
 fi
 grep '^build-windows:' "$log"
 for arch in x64 x86; do
-  bash tests/windows/check-exports.sh "$arch" "$prefix-$arch/native/Tarnwick.dll"
+  bash tests/windows/check-exports.sh "$arch" "$prefix-$arch/native/Tarnwick.dll" \
+    "$prefix-$arch/tests/windows/tarnwick_import_caller.exe"
 done
-for program in tarnwick_catalogue_dump tarnwick_windows_tests tarnwick_unit_tests_win32; do
+for program in tarnwick_catalogue_dump tarnwick_import_caller tarnwick_windows_tests tarnwick_unit_tests_win32; do
   [ -f "$prefix-x86/tests/windows/$program.exe" ] || { echo "50-windows: x86 $program did not build" >&2; exit 1; }
 done
 

@@ -7,11 +7,14 @@
 #     plain names in x64 and standard-call decorated names in x86, nothing else;
 #   - the imports: system DLLs only, no mingw runtime DLL that a bare Windows
 #     lacks.
-# Usage: check-exports.sh x64|x86 path/to/Tarnwick.dll
+#   - optionally, that a program linked against the import library asks
+#     Tarnwick.dll for exactly these names.
+# Usage: check-exports.sh x64|x86 path/to/Tarnwick.dll [path/to/caller.exe]
 set -euo pipefail
 
 arch=${1:?usage: check-exports.sh x64|x86 DLL}
 dll=${2:?usage: check-exports.sh x64|x86 DLL}
+caller=${3:-}
 case "$arch" in
   x64) objdump=x86_64-w64-mingw32-objdump; format=pei-x86-64
        expected=$'1 Clear\n2 GetData\n3 GetMftMessage\n4 GetPointer\n5 LoadMft' ;;
@@ -60,6 +63,15 @@ while read -r import; do
     *) fail "imports $import, which a bare Windows does not have" ;;
   esac
 done < <(sed -n 's/^[[:space:]]*DLL Name: \(.*\)$/\1/p' <<<"$dump")
+
+if [ -n "$caller" ]; then
+  imported=$("$objdump" -p "$caller" | sed -n '/DLL Name: Tarnwick\.dll/,/^[[:space:]]*$/p' |
+    sed -n 's/^[[:space:]]*[0-9a-fA-F]\+[[:space:]]\+[0-9]\+[[:space:]]\+\([^[:space:]]\+\)$/\1/p' | sort)
+  wanted=$(cut -d' ' -f2 <<<"$expected" | sort)
+  if [ "$imported" != "$wanted" ]; then
+    fail "$(basename "$caller") imports from Tarnwick.dll: $(tr '\n' ' ' <<<"$imported")"
+  fi
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "check-exports($arch): $dll FAILED ($failures problems)" >&2

@@ -52,6 +52,14 @@ for test in tarnwick_windows_tests tarnwick_unit_tests_win32; do
   fi
 done
 
+# A C program linked against the import library reaches every export.
+if wine "$programs/tarnwick_import_caller.exe" >"$work/out/import_caller.log" 2>&1; then
+  echo "wine-tests: tarnwick_import_caller: the five imports answer"
+else
+  quiet <"$work/out/import_caller.log" >&2
+  fail "tarnwick_import_caller"
+fi
+
 # 2. End to end on raw drive X:. Wine opens \\.\X: as the file that the
 # dosdevices entry "x::" names, and reports X: as fixed while "x:" names a
 # directory.
