@@ -113,7 +113,8 @@ std::string DiffRows(std::vector<Row> expected, std::vector<Row> actual, std::si
     std::ostringstream out;
     std::size_t lines = 0, missing = 0, extra = 0, changed = 0;
     auto note = [&](const std::string& text) {
-        if (lines++ < maxLines) out << text << '\n';
+        // Long names would bury the diff; the row's numbers identify it anyway.
+        if (lines++ < maxLines) out << (text.size() > 300 ? text.substr(0, 300) + "..." : text) << '\n';
     };
     std::size_t i = 0, j = 0;
     while (i < expected.size() || j < actual.size()) {

@@ -37,7 +37,7 @@ struct Loaded {
 Loaded LoadThroughLibrary(const std::string& image);
 
 // Empty when equal; otherwise a diff that names every differing field.
-std::string DiffRows(std::vector<Row> expected, std::vector<Row> actual, std::size_t maxLines = 40);
+std::string DiffRows(std::vector<Row> expected, std::vector<Row> actual, std::size_t maxLines = 20);
 
 // Runs a shell command, returns its standard output and exit status.
 std::string RunCommand(const std::string& command, int* status = nullptr);

@@ -147,7 +147,7 @@ CrossCheck CompareWithFls(const std::vector<Row>& catalogue, const std::vector<F
     std::ostringstream faults;
     int faultCount = 0;
     auto fault = [&](const std::string& text) {
-        if (faultCount++ < 40) faults << "  " << text << '\n';
+        if (faultCount++ < 20) faults << "  " << (text.size() > 300 ? text.substr(0, 300) + "..." : text) << '\n';
     };
     for (const auto& f : fls) {
         const Key key{f.parent, f.record, f.name};
@@ -209,7 +209,7 @@ CrossCheck CompareWithFls(const std::vector<Row>& catalogue, const std::vector<F
     report << "fls lines: " << fls.size() << ", catalogue entries: " << catalogue.size() << "\n";
     for (const auto& [what, count] : allowed) report << "  allowed: " << count << " x " << what << '\n';
     if (faultCount) report << faultCount << " differences outside the design:\n" << faults.str();
-    if (faultCount > 40) report << "  ... " << (faultCount - 40) << " more\n";
+    if (faultCount > 20) report << "  ... " << (faultCount - 20) << " more\n";
     result.report = report.str();
     return result;
 }

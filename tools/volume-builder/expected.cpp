@@ -424,7 +424,8 @@ void Scanner::Finish() {
         const RecordName* pick = &*range.first;
         for (auto it = range.first; it != range.second; ++it) {
             if (!it->extension) pick = &*it;
-            if (it->name != range.first->name || it->flags != range.first->flags)
+            const bool flagsOnly = std::string(what) == "flags";
+            if (flagsOnly ? it->flags != range.first->flags : it->name != range.first->name)
                 scan_.warnings.push_back(std::string("ambiguous ") + what + " of record " + std::to_string(number) +
                                          ": its records disagree");
         }
