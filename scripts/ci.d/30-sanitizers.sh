@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The whole test suite again, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (leak checks on) in a build dir of its own.
+# Any out-of-bounds access, leak or undefined operation fails its test.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${TARNWICK_SANITIZE_BUILD_DIR:-$root/build-hostile-asan}
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=ON >/dev/null
+cmake --build "$build" -j2
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd "$build" && ctest --output-on-failure -j2 --timeout 600)
