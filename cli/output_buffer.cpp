@@ -11,6 +11,7 @@ OutputBuffer::OutputBuffer(std::FILE* file, std::size_t chunk)
 OutputBuffer::~OutputBuffer() = default;
 
 void OutputBuffer::Append(std::string_view text) {
+    if (text.empty()) return;  // an empty view may carry a null pointer, which memcpy must not see
     char* p = Reserve(text.size());
     std::memcpy(p, text.data(), text.size());
     Commit(p + text.size());

@@ -65,7 +65,7 @@ char* WriteCsvEscaped(char* out, std::string_view text) {
 
 char* WriteCsvField(char* out, std::string_view text) {
     if (!CsvNeedsQuotes(text)) {
-        std::memcpy(out, text.data(), text.size());
+        if (!text.empty()) std::memcpy(out, text.data(), text.size());
         return out + text.size();
     }
     *out++ = '"';
