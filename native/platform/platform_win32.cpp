@@ -1,6 +1,6 @@
-// The Win32 side of the platform seam: every operation is the Windows call
-// the load is specified in terms of, with the same arguments, so the library
-// behaves on Windows exactly as its callers expect from the raw volume.
+// The Win32 side of the platform seam: each operation is one Windows call
+// with fixed arguments, so the library reads the raw volume on Windows exactly
+// as its callers expect (shared, read-only, through the system cache).
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -25,8 +25,8 @@ namespace {
 
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
-// Every access right a process object has; the working-set call needs
-// PROCESS_SET_QUOTA, but asking for all of them is what callers rely on.
+// Every access right of a process object (PROCESS_ALL_ACCESS of current
+// systems); the working-set call itself needs only PROCESS_SET_QUOTA.
 constexpr DWORD kProcessAllAccess = 0x1FFFFF;
 
 std::atomic<DebugSink> installedSink{nullptr};
