@@ -111,6 +111,20 @@ else
 fi
 [ ${#images[@]} -gt 0 ] || fail "no volume image to load (mkntfs and ntfscp missing?)"
 
+# The fresh volume cut off halfway through a file record of the master file
+# table: the read of that record comes up short, which both builds must treat
+# as a failed read and report with the same status.
+if [ -s "$fresh" ]; then
+  cut=$work/images/ntfscp-cut.img
+  if [ ! -s "$cut" ]; then
+    sector=$(od -An -tu2 -j11 -N2 "$fresh" | tr -d ' ')
+    per_cluster=$(od -An -tu1 -j13 -N1 "$fresh" | tr -d ' ')
+    mft_lcn=$(od -An -tu8 -j48 -N8 "$fresh" | tr -d ' ')
+    head -c $((mft_lcn * sector * per_cluster + 40 * 1024 + 512)) "$fresh" >"$cut.tmp" && mv "$cut.tmp" "$cut"
+  fi
+  images+=("$cut")
+fi
+
 for image in "${images[@]}"; do
   name=$(basename "$image")
   ln -sfn "$image" "$WINEPREFIX/dosdevices/x::"
@@ -129,10 +143,14 @@ for image in "${images[@]}"; do
   fi
   if [ "$linux_rc" = 4 ]; then
     # Both refused the volume: with the same status.
-    if ! diff <(grep '^LoadMft:' "$work/out/$name.linux.err") <(grep '^LoadMft:' "$work/out/$name.wine.err") >/dev/null; then
-      fail "$name: statuses differ: $(grep '^LoadMft:' "$work/out/$name.linux.err") / $(grep '^LoadMft:' "$work/out/$name.wine.err")"
+    # (stderr of a Windows program ends its lines with CR LF)
+    linux_status=$(grep '^LoadMft:' "$work/out/$name.linux.err" | tr -d '\r')
+    wine_status=$(grep '^LoadMft:' "$work/out/$name.wine.err" | tr -d '\r')
+    if [ -z "$wine_status" ] || [ "$linux_status" != "$wine_status" ]; then
+      fail "$name: statuses differ: '$linux_status' on Linux, '$wine_status' under Wine"
+    else
+      echo "wine-tests: $name: both refused it, $wine_status"
     fi
-    echo "wine-tests: $name: both refused it, $(grep '^LoadMft:' "$work/out/$name.wine.err")"
     continue
   elif [ "$linux_rc" != 0 ]; then
     fail "$name: the dump failed with $linux_rc: $(cat "$work/out/$name.linux.err" "$work/out/$name.wine.err" | quiet | grep -v ':seh:' | tail -3)"
@@ -156,7 +174,7 @@ set +e
 wine "$programs/tarnwick_catalogue_dump.exe" W >/dev/null 2>"$work/out/unmapped.err"
 rc=$?
 set -e
-if [ "$rc" != 4 ] || ! grep -q '^LoadMft: -103 error: drive type' "$work/out/unmapped.err"; then
+if [ "$rc" != 4 ] || ! tr -d '\r' <"$work/out/unmapped.err" | grep -qx 'LoadMft: -103 error: drive type'; then
   fail "unmapped drive W: exit $rc, $(quiet <"$work/out/unmapped.err" | head -1), not -103"
 fi
 
