@@ -74,10 +74,21 @@ int ParseEntry(ParseMode mode, std::span<std::uint8_t> record, FileRecordHeader&
     if (mode == ParseMode::IndexAllocation && !IsDirectoryFlags(header.flags) && !AttributeNamed(record, at, u"$I30")) {
         return 1;
     }
-    // A resident attribute has no runs, and a later piece of a split one
-    // (starting VCN not 0) has no mapping pairs offset we can trust: either
-    // way the record has nothing to offer.
-    if (!found.nonResident || ReadNonResidentHeader(record, at, nonResident) != 0) return 1;
+    // A resident attribute has no runs: the record has nothing to offer.
+    if (!found.nonResident) return 1;
+    if (ReadNonResidentHeader(record, at, nonResident) != 0) {
+        // A large directory's index allocation may be split into pieces held
+        // by several records, the later ones starting above VCN 0. Each
+        // piece's runs start from cluster 0 again, and a directory's entries
+        // do not depend on the order its buffers are read in, so every piece
+        // is read where it is found; without it most of such a directory's
+        // entries would be missing. The master file table's own runs must
+        // start at its beginning.
+        if (mode != ParseMode::IndexAllocation || nonResident.startingVcn == 0) return 1;
+        ByteReader r(record);
+        nonResident.mappingPairsOffset = r.U16(at + attribute::kMappingPairsOffset);
+        if (!r.ok()) return 1;
+    }
 
     DecodeRunList(record, at + nonResident.mappingPairsOffset, runs);
     return 0;

@@ -58,7 +58,8 @@ enum class ParseMode {
 // Checks and fixes up the record, then decodes the runs of the attribute the
 // mode asks for. -1: no "FILE" signature. 1: the record has nothing to offer
 // (not a directory, unsuitable flags, no such attribute, or one whose runs
-// cannot be had). 0: `runs` holds the runs.
+// cannot be had). 0: `runs` holds the runs; for a directory's index these may
+// be a later piece of its allocation, held by an extension record.
 int ParseEntry(ParseMode mode, std::span<std::uint8_t> record, FileRecordHeader& header, RunList& runs);
 
 // The record number the catalogue files a record under: the base record's for

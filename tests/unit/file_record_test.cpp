@@ -134,6 +134,14 @@ TEST(ParseEntry, ExtensionRecordsCountUnderTheirBaseAndMayCarryADirectoryIndex) 
     EXPECT_EQ(header.recordNumber, 0x77u);
     EXPECT_EQ(list.size(), 1u);
 
+    // A later piece of a split index allocation is read as well: its runs
+    // count from cluster 0 like the first piece's.
+    auto later = RecordBuilder(1024, 1, 903).Base(0x77).NonResident(0xA0, {0x11, 0x02, 0x50}, u"$I30", 10).Bytes();
+    RunList piece;
+    ASSERT_EQ(ParseEntry(ParseMode::IndexAllocation, later, header, piece), 0);
+    ASSERT_EQ(piece.size(), 1u);
+    EXPECT_EQ(piece[0].lcn, 0x50);
+
     // Only a directory index qualifies an extension record; other indexes
     // (security descriptors, object ids) belong to files.
     auto other = RecordBuilder(1024, 1, 901).Base(0x78).NonResident(0xA0, runs, u"$SDH").Bytes();
