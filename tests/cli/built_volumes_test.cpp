@@ -2,11 +2,8 @@
 // fields of the catalogue the volume builder derived on its own.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -17,17 +14,14 @@
 
 #include "platform/utf16.h"
 #include "text.h"
+#include "tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using tarnwick::cli::test::ParseCsv;
+using tarnwick::cli::test::ReadFile;
+using tarnwick::cli::test::RunTool;
 
 std::vector<std::string> Split(const std::string& line, char separator) {
     std::vector<std::string> fields;
@@ -53,71 +47,9 @@ std::string IsoTime(long long ticks) {
     return std::string(text) + fraction;
 }
 
-// Minimal CSV reading: the tool's own quoting is checked elsewhere; here
-// only whole records are needed.
-std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {
-    std::vector<std::vector<std::string>> rows(1);
-    std::string field;
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            rows.back().push_back(std::move(field));
-            field.clear();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            rows.back().push_back(std::move(field));
-            field.clear();
-            rows.emplace_back();
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    rows.pop_back();
-    return rows;
-}
+class CliOnBuiltVolume : public ::testing::TestWithParam<std::string> {};
 
-struct Outcome {
-    int exit = -1;
-    std::string out;
-    std::string err;
-};
-
-Outcome RunTool(const fs::path& scratch, const std::vector<std::string>& args) {
-    const fs::path out = scratch.string() + ".out";
-    const fs::path err = scratch.string() + ".err";
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        std::vector<char*> argv{const_cast<char*>(TARNWICK_CLI)};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(TARNWICK_CLI, argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    Outcome run{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out), ReadFile(err)};
-    fs::remove(out);
-    fs::remove(err);
-    return run;
-}
-
-class BuiltVolume : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(BuiltVolume, EveryLineCarriesTheExpectedFields) {
+TEST_P(CliOnBuiltVolume, EveryLineCarriesTheExpectedFields) {
     const fs::path dir = TARNWICK_BUILT_VOLUMES;
     const fs::path image = dir / (GetParam() + ".img");
     const fs::path expected = dir / (GetParam() + ".expected.tsv");
@@ -137,14 +69,17 @@ TEST_P(BuiltVolume, EveryLineCarriesTheExpectedFields) {
                      IsoTime(std::stoll(f[9])), f[2]});
     }
 
-    const Outcome run = RunTool(fs::temp_directory_path() / ("tarnwick-cli-" + GetParam()), {"list", image.string()});
+    char scratch[] = "/tmp/tarnwick-cli-built-XXXXXX";
+    ASSERT_NE(mkdtemp(scratch), nullptr);
+    const auto run = RunTool(scratch, {"list", image.string()});
+    fs::remove_all(scratch);
     if (status != 0) {
         EXPECT_EQ(run.exit, 1);
         EXPECT_NE(run.err.find(": error: "), std::string::npos) << run.err;
         return;
     }
     ASSERT_EQ(run.exit, 0) << run.err;
-    const auto rows = ReadCsv(run.out);
+    const auto rows = ParseCsv(run.out);
     ASSERT_FALSE(rows.empty());
     std::multiset<std::vector<std::string>> got;
     for (std::size_t i = 1; i < rows.size(); ++i) {
@@ -164,7 +99,7 @@ TEST_P(BuiltVolume, EveryLineCarriesTheExpectedFields) {
     EXPECT_TRUE(got == want) << "the listing differs from " << expected;
 }
 
-INSTANTIATE_TEST_SUITE_P(Volumes, BuiltVolume,
+INSTANTIATE_TEST_SUITE_P(Volumes, CliOnBuiltVolume,
                          ::testing::Values("names", "links", "directories", "geometry-4k-sector", "geometry-64k"),
                          [](const auto& param) {
                              std::string name = param.param;

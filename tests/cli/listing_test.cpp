@@ -57,12 +57,5 @@ TEST(Listing, ANameWithoutTerminatorStopsAtItsField) {
     EXPECT_EQ(line.find('A'), std::string::npos);
 }
 
-TEST(Listing, ParsesTheFormatNames) {
-    EXPECT_EQ(ParseFormat("csv"), Format::Csv);
-    EXPECT_EQ(ParseFormat("jsonl"), Format::JsonLines);
-    EXPECT_FALSE(ParseFormat("xml").has_value());
-    EXPECT_FALSE(ParseFormat("").has_value());
-}
-
 }  // namespace
 }  // namespace tarnwick::cli

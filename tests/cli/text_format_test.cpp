@@ -36,13 +36,6 @@ TEST(Utf8, AgreesWithTheLibraryConverterOnRandomText) {
     }
 }
 
-TEST(BoundedLength, StopsAtTheTerminatorOrTheCapacity) {
-    const std::uint16_t text[4] = {'a', 'b', 0, 'c'};
-    EXPECT_EQ(BoundedLength(text, 4), 2u);
-    const std::uint16_t full[3] = {'x', 'y', 'z'};
-    EXPECT_EQ(BoundedLength(full, 3), 3u);
-}
-
 TEST(Csv, QuotesOnlyFieldsThatNeedIt) {
     EXPECT_EQ(CsvField("report.txt"), "report.txt");
     EXPECT_EQ(CsvField(""), "");

@@ -1,0 +1,28 @@
+// Running the built tarnwick tool from a test, and reading what it wrote.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tarnwick::cli::test {
+
+struct Result {
+    int exit = -1;  // the exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+
+// Runs the tool with `args`, its output going to files in `dir`; `env` adds
+// or, with an empty value, removes variables of the environment.
+Result RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& env = {});
+
+// RFC 4180: fields split at commas, quoted fields with doubled quotes, every
+// record ended by CRLF. Fails the running test on anything else.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text);
+
+}  // namespace tarnwick::cli::test
