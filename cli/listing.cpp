@@ -93,7 +93,7 @@ void WriteJson(OutputBuffer& out, const PathResolver& paths, const ResultRecord_
 
 std::optional<Format> ParseFormat(std::string_view name) {
     if (name == "csv") return Format::Csv;
-    if (name == "jsonl" || name == "json") return Format::JsonLines;
+    if (name == "jsonl") return Format::JsonLines;
     return std::nullopt;
 }
 
