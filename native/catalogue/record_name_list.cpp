@@ -5,14 +5,21 @@
 
 namespace tarnwick {
 
-void RecordNameList::Append(std::int32_t recordNumber, NameRef name, std::int32_t flags) {
+void RecordNameList::Append(std::int32_t recordNumber, NameRef name, std::int32_t flags, std::int32_t mark) {
     RecordName* element = storage_.Append();
     element->recordNumber = recordNumber;
     CopyName(element->name, name);
     element->flags = flags;
-    element->mark = 0;
+    element->mark = mark;
     items_.push_back(element);
     sortedNumbers_.clear();
+}
+
+void RecordNameList::NoteBaseFlags(std::uint32_t position, std::int32_t flags) {
+    // Positions are those of the records read, so the table never outgrows
+    // the pass, whatever numbers the records claim.
+    if (position >= baseFlags_.size()) baseFlags_.resize(std::size_t{position} + 1, kNoBaseRecord);
+    baseFlags_[position] = flags;
 }
 
 void RecordNameList::Sort() {
@@ -20,6 +27,12 @@ void RecordNameList::Sort() {
     // 524-byte elements; the key orders by signed number, then by position.
     std::vector<std::pair<std::uint64_t, RecordName*>> keyed(items_.size());
     for (std::size_t i = 0; i < items_.size(); ++i) {
+        RecordName& element = *items_[i];
+        if (element.mark == kFromExtensionRecord && element.recordNumber >= 0 &&
+            static_cast<std::size_t>(element.recordNumber) < baseFlags_.size() &&
+            baseFlags_[static_cast<std::size_t>(element.recordNumber)] != kNoBaseRecord) {
+            element.flags = baseFlags_[static_cast<std::size_t>(element.recordNumber)];
+        }
         const auto number = static_cast<std::uint32_t>(items_[i]->recordNumber) ^ 0x80000000u;
         keyed[i] = {(std::uint64_t{number} << 32) | static_cast<std::uint32_t>(i), items_[i]};
     }
@@ -55,6 +68,8 @@ void RecordNameList::Clear() {
     items_.shrink_to_fit();
     sortedNumbers_.clear();
     sortedNumbers_.shrink_to_fit();
+    baseFlags_.clear();
+    baseFlags_.shrink_to_fit();
     storage_.Clear();
 }
 

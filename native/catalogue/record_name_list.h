@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -15,12 +16,21 @@ struct RecordName {
     std::int32_t recordNumber;
     std::uint16_t name[256];
     std::int32_t flags;
-    std::int32_t mark;
+    std::int32_t mark;  // kFromExtensionRecord, or 0
 };
+
+// The element's name and flags were found in an extension record, whose
+// flags say nothing about whether the file is a directory.
+inline constexpr std::int32_t kFromExtensionRecord = 1;
 
 class RecordNameList {
 public:
-    void Append(std::int32_t recordNumber, NameRef name, std::int32_t flags);
+    void Append(std::int32_t recordNumber, NameRef name, std::int32_t flags, std::int32_t mark = 0);
+
+    // The flags of the base record at `position` of the master file table,
+    // noted for every base record of the pass in order.
+    void NoteBaseFlags(std::uint32_t position, std::int32_t flags);
+
 
     std::size_t size() const { return items_.size(); }
     bool empty() const { return items_.empty(); }
@@ -28,7 +38,10 @@ public:
     const RecordName& operator[](std::size_t index) const { return *items_[index]; }
 
     // Orders the list by record number as signed numbers. Elements with equal
-    // numbers keep their order of appending, so lookups are repeatable.
+    // numbers keep their order of appending, so lookups are repeatable. An
+    // element from an extension record takes the flags of its base record
+    // here, when the pass saw that record: only the base record says whether
+    // the file is a directory.
     void Sort();
 
     // Index of an element whose number equals `recordNumber` in the sorted
@@ -41,6 +54,8 @@ private:
     StableStorage<RecordName> storage_;
     std::vector<RecordName*> items_;
     std::vector<std::int32_t> sortedNumbers_;
+    std::vector<std::int32_t> baseFlags_;  // by position; kNoBaseRecord where none was seen
+    static constexpr std::int32_t kNoBaseRecord = INT32_MIN;
 };
 
 }  // namespace tarnwick

@@ -43,9 +43,12 @@ int IndexReader::ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t
     if (!header.hasRecordNumber) header.recordNumber = position;
     const std::uint32_t number = OwningRecordNumber(header);
 
+    const bool extension = header.baseRecord != 0;
+    if (!extension) recordNames_.NoteBaseFlags(position, SignExtended(header.flags));
     const NameRef name = GetRecordName(record, header);
     if (header.flags != 0 && header.flags != kFlagDirectory && !name.empty()) {
-        recordNames_.Append(static_cast<std::int32_t>(number), name, SignExtended(header.flags));
+        recordNames_.Append(static_cast<std::int32_t>(number), name, SignExtended(header.flags),
+                            extension ? kFromExtensionRecord : 0);
     }
     if (parsed == 1) return 1;
 
@@ -53,7 +56,7 @@ int IndexReader::ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t
     directory.name = name;
     // An extension record that carries a live directory's index counts as
     // that directory, in use.
-    directory.flag = header.baseRecord != 0 && header.flags != kFlagDirectory ? 3 : SignExtended(header.flags);
+    directory.flag = extension && header.flags != kFlagDirectory ? 3 : SignExtended(header.flags);
     directory.live = header.flags != kFlagDirectory;
 
     const auto bufferSize = static_cast<std::uint64_t>(indexBufferSize_);

@@ -119,6 +119,21 @@ TEST_F(Finish, FlagsComeFromTheEntrysOwnRecordOrDefaultToAFile) {
     EXPECT_EQ(entries[2].flag, 1);
 }
 
+TEST_F(Finish, ANameFromAnExtensionRecordTakesTheBaseRecordsFlags) {
+    // Record 2 is a directory whose name had to move to an extension record:
+    // only its base record's flags say it is a directory.
+    names.NoteBaseFlags(0, 1);  // record 1 had no "FILE" signature
+    names.NoteBaseFlags(2, 3);
+    const std::u16string dir = u"a directory with a very long name";
+    names.Append(2, Ref(dir), 1, kFromExtensionRecord);
+    names.Append(7, Ref(dir), 1, kFromExtensionRecord);  // a base the pass never saw
+    Add(5, 2, 1, dir);
+    Add(5, 7, 1, dir);
+    ASSERT_EQ(FinishCatalogue(entries, names), 0);
+    EXPECT_EQ(entries[0].flag, 3);
+    EXPECT_EQ(entries[1].flag, 1);
+}
+
 TEST_F(Finish, SortsBySignedIdAndMayLeaveNothing) {
     Add(5, -5, 1, u"high record number");
     Add(5, 7, 1, u"seven");

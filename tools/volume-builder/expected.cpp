@@ -129,6 +129,9 @@ private:
     std::uint32_t cluster_, recordSize_, indexSize_;
     Scan scan_;
     std::vector<RecordName> names_;
+    // Flags of every base record, by its position in the MFT: a name found in
+    // an extension record takes these, since only the base says "directory".
+    std::map<std::int32_t, std::int32_t> baseFlags_;
     std::vector<CatalogueEntry> raw_;
     std::vector<std::uint8_t> bitmap_;
 };
@@ -171,6 +174,7 @@ void Scanner::Record(std::vector<std::uint8_t>& rec, std::uint64_t position) {
         if (type == kAttrAttributeList) hasAttributeList = true;
         pos += length;
     }
+    if (base == 0) baseFlags_[static_cast<std::int32_t>(position)] = flags;
     if (flags != 0 && flags != 2 && !name.empty()) names_.push_back({number, name, flags, base != 0});
     if (flags != 3 && flags != 2) return;
 
@@ -453,6 +457,9 @@ void Scanner::Finish() {
     for (auto& e : kept) {
         const auto* rn = lookup(e.id, "flags");
         e.flag = rn ? rn->flags : 1;
+        if (rn && rn->extension) {
+            if (const auto base = baseFlags_.find(e.id); base != baseFlags_.end()) e.flag = base->second;
+        }
     }
     if (kept.empty()) scan_.status = -102;
     std::sort(kept.begin(), kept.end(), [](const CatalogueEntry& a, const CatalogueEntry& b) {
