@@ -95,7 +95,7 @@ std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
     std::u16string path = u"\\\\.\\";
     path.push_back(static_cast<char16_t>(static_cast<unsigned char>('A' + drive)));
     path += u":\\";
-    if (platform::GetDriveType(path.c_str()) != platform::kDriveFixed) return ToInt(StatusCode::DriveType);
+    if (platform::DriveTypeOf(path.c_str()) != platform::kDriveFixed) return ToInt(StatusCode::DriveType);
     path.erase(path.rfind(u'\\'));
 
     const VolumeHandle records = OpenVolumeHandle(path.c_str());

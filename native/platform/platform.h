@@ -30,7 +30,7 @@ bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length);
 
 // Drive type of a root path \\.\X:\ as GetDriveTypeW reports it; 3 is fixed.
 inline constexpr std::uint32_t kDriveFixed = 3;
-std::uint32_t GetDriveType(const char16_t* rootPath);
+std::uint32_t DriveTypeOf(const char16_t* rootPath);
 
 std::int64_t PerformanceCounter();
 std::int64_t PerformanceFrequency();

@@ -171,7 +171,7 @@ bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length) {
     return got == length;
 }
 
-std::uint32_t GetDriveType(const char16_t* rootPath) {
+std::uint32_t DriveTypeOf(const char16_t* rootPath) {
     const char letter = DriveLetter(rootPath);
     if (letter == 0) return kDriveNoRootDir;
     const char* device = DevicePathFor(rootPath);

@@ -12,7 +12,6 @@
 #include <windows.h>
 // <windows.h> maps GetDriveType to GetDriveTypeW; the seam's own function
 // keeps its name.
-#undef GetDriveType
 
 #include <atomic>
 
@@ -63,7 +62,7 @@ bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length) {
     return read == length;
 }
 
-std::uint32_t GetDriveType(const char16_t* rootPath) { return GetDriveTypeW(Wide(rootPath)); }
+std::uint32_t DriveTypeOf(const char16_t* rootPath) { return GetDriveTypeW(Wide(rootPath)); }
 
 std::int64_t PerformanceCounter() {
     LARGE_INTEGER now;

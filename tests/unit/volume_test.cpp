@@ -105,13 +105,13 @@ TEST(DriveType, OnlyImagesAndFixedBlockDevicesAreFixed) {
     const std::u16string root = u"\\\\.\\T:\\";
     {
         MappedDrive drive(PatternFile(512));
-        EXPECT_EQ(platform::GetDriveType(root.c_str()), platform::kDriveFixed);
-        EXPECT_NE(platform::GetDriveType(u"\\\\.\\U:\\"), platform::kDriveFixed) << "another letter";
-        EXPECT_NE(platform::GetDriveType(u"T:\\"), platform::kDriveFixed) << "not a volume path";
+        EXPECT_EQ(platform::DriveTypeOf(root.c_str()), platform::kDriveFixed);
+        EXPECT_NE(platform::DriveTypeOf(u"\\\\.\\U:\\"), platform::kDriveFixed) << "another letter";
+        EXPECT_NE(platform::DriveTypeOf(u"T:\\"), platform::kDriveFixed) << "not a volume path";
     }
     for (const std::string& path : {ScratchDir().string(), std::string("/dev/null"), std::string("/no/such/image")}) {
         MappedDrive drive(path);
-        EXPECT_NE(platform::GetDriveType(root.c_str()), platform::kDriveFixed) << path;
+        EXPECT_NE(platform::DriveTypeOf(root.c_str()), platform::kDriveFixed) << path;
     }
 }
 

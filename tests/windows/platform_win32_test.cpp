@@ -8,7 +8,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#undef GetDriveType  // <windows.h>'s A/W switch would rename the seam's function
 
 #include <cstring>
 #include <string>
@@ -138,9 +137,9 @@ TEST(PlatformWin32, DriveTypeOfTheRawRootPath) {
     }
     ASSERT_NE(unused, 0) << "every drive letter is in use";
     const char16_t path[] = {u'\\', u'\\', u'.', u'\\', unused, u':', u'\\', 0};
-    EXPECT_NE(GetDriveType(path), kDriveFixed);
+    EXPECT_NE(DriveTypeOf(path), kDriveFixed);
     if ((used & (1u << 2)) != 0 && GetDriveTypeW(L"C:\\") == DRIVE_FIXED) {
-        EXPECT_EQ(GetDriveType(u"\\\\.\\C:\\"), kDriveFixed);
+        EXPECT_EQ(DriveTypeOf(u"\\\\.\\C:\\"), kDriveFixed);
     }
 }
 
