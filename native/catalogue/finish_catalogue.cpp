@@ -34,8 +34,9 @@ std::int32_t KeyParentId(const Key& key) {
 // one id are kept together by parent and then in order of appending: any
 // order among equal ids is a valid outcome of the sort, and this one puts
 // the names of a file in one directory next to each other, where the
-// duplicate pass looks for them. The keys come back in the same order.
-std::vector<Key> SortById(std::vector<ResultRecord_Internal*>& order) {
+// duplicate pass looks for them. The keys come back in the same order, and
+// `appended` keeps the order of appending.
+std::vector<Key> SortById(std::vector<ResultRecord_Internal*>& order, std::vector<ResultRecord_Internal*>& appended) {
     std::vector<Key> keys(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         const ResultRecord_Internal& e = *order[i];
@@ -47,9 +48,9 @@ std::vector<Key> SortById(std::vector<ResultRecord_Internal*>& order) {
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
         return a.idAndParent != b.idAndParent ? a.idAndParent < b.idAndParent : a.position < b.position;
     });
-    std::vector<ResultRecord_Internal*> sorted(order.size());
-    for (std::size_t i = 0; i < keys.size(); ++i) sorted[i] = order[keys[i].position];
-    order.swap(sorted);
+    appended.resize(order.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) appended[i] = order[keys[i].position];
+    order.swap(appended);
     return keys;
 }
 
@@ -98,7 +99,8 @@ std::int32_t FinishCatalogue(EntryList& entries, RecordNameList& recordNames) {
     if (entries.empty()) return ToInt(StatusCode::Size1);
     std::vector<ResultRecord_Internal*>& order = entries.order();
 
-    std::vector<Key> keys = SortById(order);
+    std::vector<ResultRecord_Internal*> appended;
+    std::vector<Key> keys = SortById(order, appended);
     if (const std::int32_t status = MarkDuplicates(order, keys); status != 0) return status;
     // Kept entries stay in id order.
     RemoveDuplicates(order, keys);
@@ -118,9 +120,17 @@ std::int32_t FinishCatalogue(EntryList& entries, RecordNameList& recordNames) {
             CopyText(order[i]->parentName, recordNames[static_cast<std::size_t>(k)].name);
         }
     }
+    // Looked up in id order, where the lookups walk the names in order;
+    // stored in appending order, where the stores walk the entries through
+    // memory instead of scattering over the whole catalogue. The kept
+    // entries are exactly those not marked duplicate.
+    std::vector<std::int32_t> flags(appended.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         const std::int32_t k = recordNames.Find(KeyId(keys[i]));
-        order[i]->flag = k < 0 ? 1 : recordNames[static_cast<std::size_t>(k)].flags;
+        flags[keys[i].position] = k < 0 ? 1 : recordNames[static_cast<std::size_t>(k)].flags;
+    }
+    for (std::size_t p = 0; p < appended.size(); ++p) {
+        if (appended[p]->duplicate == 0) appended[p]->flag = flags[p];
     }
     return 0;
 }
