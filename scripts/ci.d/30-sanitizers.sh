@@ -6,7 +6,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${TARNWICK_SANITIZE_BUILD_DIR:-$root/build-hostile-asan}
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=ON >/dev/null
+# Warnings are the normal build's business: gcc reports false "maybe
+# uninitialized" inside the standard library once ASan instruments it.
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=ON \
+  -DTARNWICK_WARNINGS_AS_ERRORS=OFF -DCMAKE_CXX_FLAGS=-Wno-maybe-uninitialized >/dev/null
 cmake --build "$build" -j2
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
