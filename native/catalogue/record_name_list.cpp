@@ -22,6 +22,39 @@ void RecordNameList::NoteBaseFlags(std::uint32_t position, std::int32_t flags) {
     baseFlags_[position] = flags;
 }
 
+namespace {
+
+// The pass appends names in the order of the master file table, so nearly
+// all keys arrive in order already; the few that do not (names found in
+// extension records, under their base record's smaller number) are taken
+// out, sorted on their own and merged back from the end. Keys are unique
+// (they end in the position), so the result is the one any sort gives.
+void SortKeyed(std::vector<std::pair<std::uint64_t, RecordName*>>& keyed) {
+    std::vector<std::pair<std::uint64_t, RecordName*>> stragglers;
+    std::size_t inOrder = 0;
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        if (inOrder == 0 || keyed[inOrder - 1].first < keyed[i].first) {
+            keyed[inOrder++] = keyed[i];
+        } else {
+            stragglers.push_back(keyed[i]);
+        }
+    }
+    if (stragglers.empty()) return;
+    std::sort(stragglers.begin(), stragglers.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::size_t to = keyed.size();
+    std::size_t from = inOrder;
+    std::size_t rest = stragglers.size();
+    while (rest > 0) {
+        if (from > 0 && keyed[from - 1].first > stragglers[rest - 1].first) {
+            keyed[--to] = keyed[--from];
+        } else {
+            keyed[--to] = stragglers[--rest];
+        }
+    }
+}
+
+}  // namespace
+
 void RecordNameList::Sort() {
     // Sorting (key, address) pairs is several times faster than moving
     // 524-byte elements; the key orders by signed number, then by position.
@@ -36,11 +69,13 @@ void RecordNameList::Sort() {
         const auto number = static_cast<std::uint32_t>(items_[i]->recordNumber) ^ 0x80000000u;
         keyed[i] = {(std::uint64_t{number} << 32) | static_cast<std::uint32_t>(i), items_[i]};
     }
-    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    SortKeyed(keyed);
+    // The numbers come from the keys: reading them from the elements would
+    // visit the elements in sorted order, scattered over the whole list.
     sortedNumbers_.resize(items_.size());
     for (std::size_t i = 0; i < keyed.size(); ++i) {
         items_[i] = keyed[i].second;
-        sortedNumbers_[i] = keyed[i].second->recordNumber;
+        sortedNumbers_[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(keyed[i].first >> 32) ^ 0x80000000u);
     }
 }
 
