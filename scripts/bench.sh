@@ -31,9 +31,11 @@ for size in "${sizes[@]}"; do
     large) files=1000000 ;;
     *) echo "bench.sh: unknown volume '$size' (small, medium, large)" >&2; exit 2 ;;
   esac
-  # Generated once; a 1M-file volume takes several minutes.
-  cmake --build "$build" --target "tarnwick-bench-volume-$files-$seed"
-  volumes+=("$size=$cache/generated-$files-seed$seed.img")
+  image=$cache/generated-$files-seed$seed.img
+  # Generated once and kept, even when the builder is rebuilt later: a
+  # 1M-file volume takes several minutes. Delete the image to make it again.
+  [ -s "$image" ] || cmake --build "$build" --target "tarnwick-bench-volume-$files-$seed"
+  volumes+=("$size=$image")
 done
 
 # shellcheck disable=SC2086
