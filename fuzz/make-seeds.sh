@@ -2,8 +2,9 @@
 # Builds the seed inputs of the fuzz targets in <out-dir>: decompresses a few
 # small real volume images (when the shared image folder is there), formats
 # two fresh volumes with mkntfs (when it is installed), and cuts boot
-# sectors, file records and index buffers out of them. Small images also
-# seed the whole-volume target as they are. Nothing lands in the source tree.
+# sectors, file records and index buffers out of them; volumes whose load
+# reads only their first few MiB also seed the whole-volume target, cut after
+# the last byte a load reads. Nothing lands in the source tree.
 #
 #   fuzz/make-seeds.sh <tarnwick_fuzz_seeds> <out-dir>
 set -euo pipefail
@@ -12,7 +13,7 @@ out=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
 images=${TARNWICK_NTFS_IMAGES:-$root/../shared/ntfs-images}
 work=$out/images
-mkdir -p "$work" "$out/volume"
+mkdir -p "$work"
 
 volumes=()
 if [ -d "$images" ]; then
@@ -48,11 +49,5 @@ else
 fi
 
 for image in "${volumes[@]}"; do
-  tag=$(basename "$image")
-  "$tool" "$image" "$out" "$tag"
-  # Whole volumes are mutated as they are: only the small ones, so that a
-  # run of the fuzzer spends its time in the library, not in copying.
-  if [ "$(stat -c %s "$image")" -le $((2 * 1024 * 1024)) ]; then
-    cp -f "$image" "$out/volume/$tag"
-  fi
+  "$tool" "$image" "$out" "$(basename "$image")"
 done

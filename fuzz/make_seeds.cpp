@@ -5,11 +5,14 @@
 //
 //   tarnwick_fuzz_seeds <image> <seed-dir> <tag>
 //
-// writes <seed-dir>/boot_sector/<tag>, <seed-dir>/file_record/<tag>-<n> and
-// <seed-dir>/index_buffer/<tag>-<n>-<k>.
+// writes <seed-dir>/boot_sector/<tag>, <seed-dir>/file_record/<tag>-<n>,
+// <seed-dir>/index_buffer/<tag>-<n>-<k>, and, for a volume whose load reads
+// nothing beyond its first few MiB, <seed-dir>/volume/<tag>: the volume cut
+// right after the last byte a load reads, which loads the same catalogue.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +30,7 @@ using namespace tarnwick;
 
 constexpr int kMostRecords = 48;
 constexpr int kMostBuffers = 12;
+constexpr std::int64_t kLargestVolumeSeed = 2 << 20;
 
 bool ReadAt(int fd, std::int64_t offset, std::vector<std::uint8_t>& out) {
     std::size_t done = 0;
@@ -75,13 +79,15 @@ int main(int argc, char** argv) {
     RunList mftRuns;
     if (ParseEntry(ParseMode::MftData, record, header, mftRuns) != 0) return 1;
 
+    // The end of the last byte a load reads.
+    std::int64_t needed = volume.mftStartLcn * cluster + static_cast<std::int64_t>(recordSize);
     int records = 0;
     int buffers = 0;
     std::uint32_t number = 0;
     for (const RunEntry& run : mftRuns) {
         const std::int64_t runBytes = static_cast<std::int64_t>(run.length) * cluster;
+        needed = std::max(needed, run.lcn * cluster + runBytes);
         for (std::int64_t at = 0; at + static_cast<std::int64_t>(recordSize) <= runBytes; at += static_cast<std::int64_t>(recordSize), ++number) {
-            if (records >= kMostRecords && buffers >= kMostBuffers) break;
             if (!ReadAt(fd, run.lcn * cluster + at, record)) break;
             if (std::memcmp(record.data(), "FILE", 4) != 0) continue;
             std::vector<std::uint8_t> parsed = record;
@@ -93,7 +99,12 @@ int main(int argc, char** argv) {
                 Write(out / "file_record" / (tag + "-" + std::to_string(number)), record);
                 ++records;
             }
-            if (directory != 0 || volume.indexBufferSize != 4096) continue;
+            if (directory != 0) continue;
+            for (const RunEntry& indexRun : indexRuns) {
+                const std::int64_t end = indexRun.lcn * cluster + static_cast<std::int64_t>(indexRun.length) * cluster;
+                needed = std::max(needed, end - end % volume.indexBufferSize);
+            }
+            if (volume.indexBufferSize != 4096) continue;
             int k = 0;
             for (const RunEntry& indexRun : indexRuns) {
                 const std::int64_t bytes = static_cast<std::int64_t>(indexRun.length) * cluster;
@@ -107,7 +118,16 @@ int main(int argc, char** argv) {
             }
         }
     }
+    bool volumeSeed = false;
+    if (needed <= kLargestVolumeSeed) {
+        std::vector<std::uint8_t> image(static_cast<std::size_t>(needed));
+        if (ReadAt(fd, 0, image)) {
+            Write(out / "volume" / tag, image);
+            volumeSeed = true;
+        }
+    }
     close(fd);
-    std::printf("%s: boot sector, %d file records, %d index buffers\n", tag.c_str(), records, buffers);
+    std::printf("%s: boot sector, %d file records, %d index buffers%s\n", tag.c_str(), records, buffers,
+                volumeSeed ? (", volume of " + std::to_string(needed) + " bytes").c_str() : "");
     return 0;
 }

@@ -32,7 +32,7 @@ cmake --build "$build" -j2 --target "${build_targets[@]}"
 seeds=$build/seeds
 bash "$root/fuzz/make-seeds.sh" "$build/fuzz/tarnwick_fuzz_seeds" "$seeds"
 
-declare -A max_len=([boot_sector]=1024 [file_record]=4096 [index_buffer]=16384 [volume]=2200000)
+declare -A max_len=([boot_sector]=1024 [file_record]=4096 [index_buffer]=16384 [volume]=2097152)
 mkdir -p "$build/artifacts"
 stats=$build/fuzz-stats.tsv
 [ -s "$stats" ] || printf 'date\ttarget\tseconds\texecutions\tcorpus\tresult\n' > "$stats"
