@@ -11,6 +11,30 @@ namespace {
 
 std::uint32_t Biased(std::int32_t value) { return static_cast<std::uint32_t>(value) ^ 0x80000000u; }
 
+// The sweeps over the entries in appending order read or write a few fields
+// spread over each 1096-byte entry, a stride the processor does not guess:
+// asking for the lines of an entry a few steps ahead hides their latency.
+constexpr std::size_t kPrefetchAhead = 8;
+
+void PrefetchKeyFields(const ResultRecord_Internal* e) {
+#if defined(__GNUC__)
+    __builtin_prefetch(&e->parentId);
+    __builtin_prefetch(&e->id);
+    __builtin_prefetch(&e->nameSpace);
+    __builtin_prefetch(&e->duplicate);
+#else
+    (void)e;
+#endif
+}
+
+void PrefetchFlag(ResultRecord_Internal* e) {
+#if defined(__GNUC__)
+    __builtin_prefetch(&e->flag, 1);
+#else
+    (void)e;
+#endif
+}
+
 // What the passes after the sort need to know of an entry, gathered in one
 // sweep over the entries in the order they were appended, which is their
 // order in memory. In id order the entries lie scattered over the whole
@@ -39,6 +63,7 @@ std::int32_t KeyParentId(const Key& key) {
 std::vector<Key> SortById(std::vector<ResultRecord_Internal*>& order, std::vector<ResultRecord_Internal*>& appended) {
     std::vector<Key> keys(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i + kPrefetchAhead < order.size()) PrefetchKeyFields(order[i + kPrefetchAhead]);
         const ResultRecord_Internal& e = *order[i];
         const bool known = e.nameSpace >= kNamespacePosix && e.nameSpace <= kNamespaceWin32AndDos;
         keys[i] = {(std::uint64_t{Biased(e.id)} << 32) | Biased(e.parentId), static_cast<std::uint32_t>(i),
@@ -130,6 +155,7 @@ std::int32_t FinishCatalogue(EntryList& entries, RecordNameList& recordNames) {
         flags[keys[i].position] = k < 0 ? 1 : recordNames[static_cast<std::size_t>(k)].flags;
     }
     for (std::size_t p = 0; p < appended.size(); ++p) {
+        if (p + kPrefetchAhead < appended.size()) PrefetchFlag(appended[p + kPrefetchAhead]);
         if (appended[p]->duplicate == 0) appended[p]->flag = flags[p];
     }
     return 0;
