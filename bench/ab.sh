@@ -9,9 +9,16 @@ old=$1 new=$2 image=$3 rounds=${4:-5} cycles=${5:-3}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 "$old" --cycles 1 "$image" >/dev/null  # warm the cache
+# The one that runs second in a pair pays for memory the first just gave
+# back, so the order alternates: old new, new old, ...
 for ((r = 0; r < rounds; r++)); do
-  "$old" --cycles "$cycles" "$image" >>"$tmp/old"
-  "$new" --cycles "$cycles" "$image" >>"$tmp/new"
+  if ((r % 2 == 0)); then
+    "$old" --cycles "$cycles" "$image" >>"$tmp/old"
+    "$new" --cycles "$cycles" "$image" >>"$tmp/new"
+  else
+    "$new" --cycles "$cycles" "$image" >>"$tmp/new"
+    "$old" --cycles "$cycles" "$image" >>"$tmp/old"
+  fi
 done
 median() { sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 for side in old new; do
