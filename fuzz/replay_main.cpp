@@ -18,7 +18,11 @@ std::vector<std::filesystem::path> InputsIn(const std::filesystem::path& where) 
     std::error_code error;
     if (std::filesystem::is_directory(where, error)) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(where, error)) {
-            if (entry.is_regular_file()) files.push_back(entry.path());
+            // Notes beside the inputs are not inputs.
+            const std::string name = entry.path().filename().string();
+            if (entry.is_regular_file() && name[0] != '.' && entry.path().extension() != ".md") {
+                files.push_back(entry.path());
+            }
         }
     } else if (std::filesystem::is_regular_file(where, error)) {
         files.push_back(where);
