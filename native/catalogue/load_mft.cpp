@@ -32,6 +32,20 @@ std::uint64_t RunBytes(std::uint64_t clusters, std::uint32_t clusterSize) {
     return clusters * clusterSize;
 }
 
+bool RunsOverlap(const RunList& runs) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> extents;  // [first, end) in clusters
+    for (const RunEntry& run : runs) {
+        if (run.length == 0) continue;
+        const auto room = static_cast<std::uint64_t>(kInt64Max - std::max<std::int64_t>(run.lcn, 0));
+        extents.emplace_back(run.lcn, run.lcn + static_cast<std::int64_t>(std::min(run.length, room)));
+    }
+    std::sort(extents.begin(), extents.end());
+    for (std::size_t i = 1; i < extents.size(); ++i) {
+        if (extents[i].first < extents[i - 1].second) return true;
+    }
+    return false;
+}
+
 // Reads the master file table as one stream of records across its runs. A
 // run may end inside a record when clusters are smaller than records; that
 // record is completed from the start of the next run instead of being lost
@@ -121,6 +135,10 @@ std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
 
     const VolumeHandle indexes = OpenVolumeHandle(path.c_str());
     if (!IsOpen(indexes)) return ToInt(StatusCode::OpenFile2);
+
+    // The master file table never covers a cluster twice; a run list that
+    // does would have the same records read and catalogued again and again.
+    if (RunsOverlap(mftRuns)) return ToInt(StatusCode::MoveFile2);
 
     IndexReader reader(indexes.get(), volume.indexBufferSize, clusterSize, catalogue.entries, catalogue.recordNames);
     MftStream stream(records.get(), record.size());

@@ -21,6 +21,9 @@ std::int64_t ByteOffset(std::int64_t lcn, std::uint32_t clusterSize, std::int64_
 
 std::int32_t SignExtended(std::uint16_t flags) { return static_cast<std::int16_t>(flags); }
 
+// An index entry's header, then a file-name key with a name of one unit.
+constexpr std::int16_t kShortestNamedEntry = index_entry::kKey + file_name::kName + 2;
+
 }  // namespace
 
 IndexReader::IndexReader(platform::RawHandle volume, std::int32_t indexBufferSize, std::uint32_t clusterSize,
@@ -71,6 +74,7 @@ int IndexReader::ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t
             if (within > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return -1;
             const std::int64_t offset = ByteOffset(run.lcn, clusterSize_, static_cast<std::int64_t>(within));
             if (offset < 0) return -1;
+            if (!FirstReading(offset, directory.live)) continue;
             if (ReadBuffer(offset, runBytes - within) != 0) return -1;
             const int walked = WalkBuffer(directory);
             if (walked < 0) return -1;
@@ -78,6 +82,23 @@ int IndexReader::ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t
         }
     }
     return 0;
+}
+
+bool IndexReader::FirstReading(std::int64_t offset, bool live) {
+    // No two directories of a sound volume share an index buffer, and no run
+    // list names one twice; a crafted volume whose runs repeat or overlap, or
+    // whose directory records are copies of each other, would otherwise have
+    // the same buffers read and catalogued again and again, each time adding
+    // entries, until memory runs out. A deleted directory's stale runs may
+    // cover buffers a live directory now uses: those are still read for the
+    // live one.
+    const auto [it, inserted] = buffersRead_.try_emplace(offset, live);
+    if (inserted) return true;
+    if (live && !it->second) {
+        it->second = true;
+        return true;
+    }
+    return false;
 }
 
 int IndexReader::ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft) {
@@ -103,9 +124,12 @@ int IndexReader::WalkBuffer(const Directory& directory) {
         IndexEntryHeader entry;
         const int header = ParseIndexEntryHeader(bytes, m, limit_, entry);
         if (header < 0) return -1;
-        // A header past the buffer or an entry of length 0 ends the buffer:
-        // there is no next entry to go to.
-        if (header > 0 || entry.length == 0) break;
+        // A header past the buffer, or an entry too short to hold a key with
+        // a name, ends the buffer: there is no next entry to go to. Sound
+        // nodes never bring the walk to one (it stops before the closing
+        // entry), and stepping a few bytes at a time through a damaged node
+        // would catalogue the same bytes over and over.
+        if (header > 0 || entry.length < kShortestNamedEntry) break;
 
         FileNameInfo key;
         const NameRef name = ParseFileName(bytes, m + index_entry::kKey, key);

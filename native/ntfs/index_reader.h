@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/entry_list.h"
@@ -33,6 +34,9 @@ private:
         bool live;          // a deleted directory's buffers are checked, not catalogued
     };
 
+    // False when the buffer at `offset` was already read in this load (by a
+    // live directory, for a live one).
+    bool FirstReading(std::int64_t offset, bool live);
     int ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft);
     // 0 when the buffer's entries were walked, 1 when its signature is not
     // "INDX", -1 on failure.
@@ -45,6 +49,7 @@ private:
     EntryList& entries_;
     RecordNameList& recordNames_;
     std::vector<std::uint8_t> buffer_;
+    std::unordered_map<std::int64_t, bool> buffersRead_;  // offset -> read for a live directory
 };
 
 }  // namespace tarnwick
