@@ -5,6 +5,8 @@
 #include <regex>
 #include <vector>
 
+#include "ntfs/attribute.h"
+#include "ntfs/file_record.h"
 #include "platform/platform.h"
 #include "platform/utf16.h"
 #include "tarnwick.h"
@@ -133,6 +135,43 @@ TEST_F(Load, LoadedCatalogueIsHandedOutByPointerAndByCopy) {
     }
     EXPECT_EQ(Clear(), -100) << "GetData released the catalogue";
     ASSERT_EQ(LoadFrom(volume, count), 0) << "and a new load may run";
+}
+
+// Runs that cover a cluster twice would have the same records read and
+// catalogued again and again: the load refuses them.
+TEST_F(Load, AMasterFileTableWhoseRunsOverlapIsRefused) {
+    const std::string fresh = FreshVolume("overlap-source.img");
+    if (fresh.empty()) GTEST_SKIP() << "mkntfs is not installed";
+    const std::string volume = (testing::ScratchDir() / "overlap.img").string();
+    std::filesystem::copy_file(fresh, volume, std::filesystem::copy_options::overwrite_existing);
+
+    std::fstream image(volume, std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<std::uint8_t> boot(512), record(1024);
+    image.read(reinterpret_cast<char*>(boot.data()), 512);
+    const std::int64_t mft = (boot[0x30] | boot[0x31] << 8 | boot[0x32] << 16) * std::int64_t{4096};
+    image.seekg(mft);
+    image.read(reinterpret_cast<char*>(record.data()), 1024);
+    FileRecordHeader header;
+    ASSERT_EQ(ParseFileRecordHeader(record, header), 0);
+    NonResidentHeader data;
+    const std::int64_t at = FindAttribute(record, 0x80, header.firstAttributeOffset, data);
+    ASSERT_GT(at, 0);
+    // Repeat the first run once more, starting where it starts (no offset).
+    std::size_t p = static_cast<std::size_t>(at) + data.mappingPairsOffset;
+    const std::size_t lengthBytes = record[p] & 0x0F;
+    const std::uint8_t length = record[p + 1];
+    while (record[p] != 0) p += 1 + (record[p] & 0x0F) + (record[p] >> 4);
+    ASSERT_EQ(lengthBytes, 1u);
+    ASSERT_LT(p + 3, 500u) << "the patch stays clear of the first stride's check bytes";
+    const std::uint8_t repeat[] = {0x01, length, 0x00};
+    image.seekp(static_cast<std::streamoff>(mft + static_cast<std::int64_t>(p)));
+    image.write(reinterpret_cast<const char*>(repeat), 3);
+    image.close();
+
+    std::size_t count = 0;
+    EXPECT_EQ(LoadFrom(volume, count), -109);
+    EXPECT_EQ(Clear(), -100) << "refused before any record was read";
+    EXPECT_EQ(LoadFrom(fresh, count), 0);
 }
 
 // A volume with 512-byte clusters and 1 KiB records: its master file table
