@@ -6,10 +6,15 @@
 # reads only their first few MiB also seed the whole-volume target, cut after
 # the last byte a load reads. Nothing lands in the source tree.
 #
-#   fuzz/make-seeds.sh <tarnwick_fuzz_seeds> <out-dir>
+#   fuzz/make-seeds.sh <tarnwick_fuzz_seeds> <out-dir> [built-volumes-dir]
+#
+# The optional folder holds the test volumes the project's volume builder
+# made (<build>/volumes/*.img: tables in dozens of runs, indexes in extension
+# records, deleted directories that still own buffers); they are cut too.
 set -euo pipefail
 tool=$1
 out=$2
+built=${3:-}
 root=$(cd "$(dirname "$0")/.." && pwd)
 images=${TARNWICK_NTFS_IMAGES:-$root/../shared/ntfs-images}
 work=$out/images
@@ -46,6 +51,12 @@ if command -v mkntfs >/dev/null 2>&1 || [ -x /usr/sbin/mkntfs ]; then
   done
 else
   echo "make-seeds: mkntfs not installed; no freshly formatted seeds"
+fi
+
+if [ -n "$built" ] && [ -d "$built" ]; then
+  for image in "$built"/*.img; do
+    [ -f "$image" ] && volumes+=("$image")
+  done
 fi
 
 for image in "${volumes[@]}"; do

@@ -30,7 +30,8 @@ for t in "${targets[@]}"; do build_targets+=("tarnwick_fuzz_$t"); done
 cmake --build "$build" -j2 --target "${build_targets[@]}"
 
 seeds=$build/seeds
-bash "$root/fuzz/make-seeds.sh" "$build/fuzz/tarnwick_fuzz_seeds" "$seeds"
+# The test volumes of the normal build, where it made them, seed too.
+bash "$root/fuzz/make-seeds.sh" "$build/fuzz/tarnwick_fuzz_seeds" "$seeds" "${TARNWICK_BUILD_DIR:-$root/build}/volumes"
 
 declare -A max_len=([boot_sector]=1024 [file_record]=4096 [index_buffer]=16384 [volume]=2097152)
 mkdir -p "$build/artifacts"
