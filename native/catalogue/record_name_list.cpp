@@ -8,7 +8,9 @@ namespace tarnwick {
 void RecordNameList::Append(std::int32_t recordNumber, NameRef name, std::int32_t flags, std::int32_t mark) {
     RecordName* element = storage_.Append();
     element->recordNumber = recordNumber;
-    CopyName(element->name, name);
+    std::uint16_t* text = names_.Allocate(std::min<std::size_t>(name.units, 255) + 1);
+    CopyName(text, name);
+    element->name = text;
     element->flags = flags;
     element->mark = mark;
     items_.push_back(element);
@@ -106,6 +108,7 @@ void RecordNameList::Clear() {
     baseFlags_.clear();
     baseFlags_.shrink_to_fit();
     storage_.Clear();
+    names_.Clear();
 }
 
 }  // namespace tarnwick

@@ -14,9 +14,9 @@ namespace tarnwick {
 
 struct RecordName {
     std::int32_t recordNumber;
-    std::uint16_t name[256];
     std::int32_t flags;
-    std::int32_t mark;  // kFromExtensionRecord, or 0
+    std::int32_t mark;           // kFromExtensionRecord, or 0
+    const std::uint16_t* name;   // terminated, at most 255 units, in the list's own storage
 };
 
 // The element's name and flags were found in an extension record, whose
@@ -52,6 +52,7 @@ public:
 
 private:
     StableStorage<RecordName> storage_;
+    TextStorage names_;
     std::vector<RecordName*> items_;
     std::vector<std::int32_t> sortedNumbers_;
     std::vector<std::int32_t> baseFlags_;  // by position; kNoBaseRecord where none was seen

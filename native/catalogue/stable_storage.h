@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -50,6 +51,44 @@ private:
 
     std::vector<T*> blocks_;
     std::size_t used_ = PerBlock();
+};
+
+// Append-only storage for terminated UTF-16 texts of at most 256 units, each
+// at a fixed address until Clear, packed one after the other so that a short
+// name costs its own length rather than a whole 256-unit field.
+class TextStorage {
+public:
+    TextStorage() = default;
+    TextStorage(const TextStorage&) = delete;
+    TextStorage& operator=(const TextStorage&) = delete;
+    ~TextStorage() { Clear(); }
+
+    // Room for `units` units (terminator included, at most 256), zero-filled.
+    std::uint16_t* Allocate(std::size_t units) {
+        if (blocks_.empty() || used_ + units > kBlockUnits) {
+            blocks_.reserve(blocks_.size() + 1);
+            void* block = platform::AllocateZeroedPages(kBlockUnits * sizeof(std::uint16_t));
+            if (block == nullptr) throw std::bad_alloc();
+            blocks_.push_back(static_cast<std::uint16_t*>(block));
+            used_ = 0;
+        }
+        std::uint16_t* text = blocks_.back() + used_;
+        used_ += units;
+        return text;
+    }
+
+    void Clear() {
+        for (std::uint16_t* block : blocks_) platform::FreePages(block, kBlockUnits * sizeof(std::uint16_t));
+        blocks_.clear();
+        blocks_.shrink_to_fit();
+        used_ = 0;
+    }
+
+private:
+    static constexpr std::size_t kBlockUnits = std::size_t{8} << 20;
+
+    std::vector<std::uint16_t*> blocks_;
+    std::size_t used_ = 0;
 };
 
 }  // namespace tarnwick
