@@ -3,6 +3,7 @@
 // later read returns 0, so a parser checks ok() once where it may give up.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -48,10 +49,14 @@ private:
         return 0;
     }
 
+    // Volumes are little-endian and so is every host this library is built
+    // for: a field is copied as it lies, which the compiler turns into one
+    // load where the width is known.
+    static_assert(std::endian::native == std::endian::little);
     std::uint64_t Read(std::size_t offset, std::size_t width) {
         if (!ok_ || !InBounds(bytes_.size(), offset, width)) return Fail();
         std::uint64_t value = 0;
-        for (std::size_t i = 0; i < width; ++i) value |= std::uint64_t{bytes_[offset + i]} << (8 * i);
+        std::memcpy(&value, bytes_.data() + offset, width);
         return value;
     }
 
