@@ -299,6 +299,52 @@ TEST_P(DamagedVolume, RunsOutsideTheVolumeFailTheirRead) {
     }
 }
 
+// Appends copies of the first run of the non-resident attribute at
+// `attribute` (each starting where the one before did) after that run, as
+// many as the attribute has room for, up to `most`. Returns how many.
+int RepeatFirstRun(Damaged& d, const Volume& v, std::int64_t record, std::size_t attribute, int most) {
+    const std::vector<std::uint8_t> fixed = v.FixedUp(record, v.recordSize());
+    const std::size_t pairs = attribute + (fixed[attribute + 32] | (fixed[attribute + 33] << 8));
+    const std::uint32_t attributeLength = fixed[attribute + 4] | (fixed[attribute + 5] << 8);
+    const std::uint8_t header = fixed[pairs];
+    const std::size_t lengthBytes = header & 0x0F;
+    std::size_t at = pairs + 1 + lengthBytes + (header >> 4);
+    int copies = 0;
+    while (copies < most && at + 1 + lengthBytes + 1 <= attribute + attributeLength) {
+        d.PutProtected(record, at++, lengthBytes, 1);  // no offset: the same first cluster
+        for (std::size_t i = 0; i < lengthBytes; ++i) d.PutProtected(record, at++, fixed[pairs + 1 + i], 1);
+        ++copies;
+    }
+    d.PutProtected(record, at, 0, 1);
+    return copies;
+}
+
+// Runs that repeat would have the same records or buffers read, and their
+// entries catalogued, again and again: a small crafted volume could make a
+// load take hours and all memory.
+TEST_P(DamagedVolume, RepeatedRunsAreRefusedOrReadOnce) {
+    const std::int64_t r0 = V().record0();
+    const auto data = V().Attribute(r0, attribute::kData);
+    ASSERT_TRUE(data.has_value());
+    {
+        // Some tables fill their attribute to the last byte; the other
+        // volumes cover them.
+        Damaged d(V());
+        if (RepeatFirstRun(d, V(), r0, *data, 64) >= 1) ExpectLoad(d, -109, "table run repeated");
+    }
+    const Directory* directory = V().IndexedDirectory();
+    ASSERT_NE(directory, nullptr);
+    const MftRecord* record = V().Record(directory->position);
+    ASSERT_TRUE(record != nullptr && record->contiguous());
+    const auto allocation = V().Attribute(record->offset(), attribute::kIndexAllocation);
+    ASSERT_TRUE(allocation.has_value());
+    Damaged d(V());
+    const int copies = RepeatFirstRun(d, V(), record->offset(), *allocation, 64);
+    ASSERT_GE(copies, 1);
+    const std::size_t count = ExpectLoad(d, {0, -101}, "index run repeated " + std::to_string(copies) + " times");
+    EXPECT_LE(count, V().referenceCount) << "no entry is catalogued twice";
+}
+
 TEST_P(DamagedVolume, Record0ThatIsNoPlainFileInUseGivesNoTable) {
     for (const int flags : {0, 2, 3, 7}) {
         Damaged d(V());
