@@ -3,4 +3,4 @@
 # fails on any finding. Longer runs: scripts/fuzz.sh <seconds>.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-exec bash "$root/scripts/fuzz.sh" "${TARNWICK_FUZZ_SECONDS:-35}"
+exec bash "$root/scripts/fuzz.sh" "${TARNWICK_FUZZ_SECONDS:-30}"
