@@ -42,12 +42,15 @@ for t in "${targets[@]}"; do
   corpus=$build/corpus/$t
   mkdir -p "$corpus" "$seeds/$t"
   log=$build/fuzz-$t.log
+  # git keeps no empty folder: a target with no stored regression has none.
+  inputs=("$corpus" "$seeds/$t")
+  [ -d "$root/fuzz/regressions/$t" ] && inputs+=("$root/fuzz/regressions/$t")
   echo "== fuzz $t for ${seconds}s"
   set +e
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$build/fuzz/tarnwick_fuzz_$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 \
     -max_len="${max_len[$t]}" -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
-    "$corpus" "$seeds/$t" "$root/fuzz/regressions/$t" >"$log" 2>&1
+    "${inputs[@]}" >"$log" 2>&1
   rc=$?
   set -e
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
