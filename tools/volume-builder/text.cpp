@@ -35,6 +35,17 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
+// The code point at name[i], a surrogate pair joined (i then moves to its
+// second half); an unpaired surrogate comes back as it is.
+std::uint32_t NextCodePoint(std::u16string_view name, std::size_t& i) {
+    const std::uint32_t unit = name[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+        ++i;
+        return 0x10000 + ((unit - 0xD800) << 10) + (name[i] - 0xDC00);
+    }
+    return unit;
+}
+
 // Reads one UTF-8 sequence at text[i]; advances i.
 std::uint32_t DecodeUtf8(std::string_view text, std::size_t& i) {
     const auto b0 = static_cast<unsigned char>(text[i]);
@@ -120,12 +131,8 @@ std::u16string UnescapeName(std::string_view text) {
 std::string EscapeName(std::u16string_view name) {
     std::string out;
     for (std::size_t i = 0; i < name.size(); ++i) {
-        std::uint32_t cp = name[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-            name[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (name[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+        const std::uint32_t cp = NextCodePoint(name, i);
+        if (cp >= 0xD800 && cp <= 0xDFFF) {
             char buf[16];
             std::snprintf(buf, sizeof buf, "\\u{%X}", cp);
             out += buf;
@@ -154,15 +161,8 @@ std::string EscapeName(std::u16string_view name) {
 std::string ToUtf8(std::u16string_view name) {
     std::string out;
     for (std::size_t i = 0; i < name.size(); ++i) {
-        std::uint32_t cp = name[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-            name[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (name[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        AppendUtf8(out, cp);
+        const std::uint32_t cp = NextCodePoint(name, i);
+        AppendUtf8(out, cp >= 0xD800 && cp <= 0xDFFF ? 0xFFFD : cp);
     }
     return out;
 }
