@@ -1,42 +1,80 @@
 // The catalogue's entries: each at a fixed address from its append until
-// Clear (GetPointer hands the addresses out), kept in catalogue order through
-// a sequence of addresses, so ordering and cutting never move an entry.
+// Clear (GetPointer hands the addresses out). They are ordered through a
+// sequence of addresses, so ordering and cutting never move an entry.
 #pragma once
 
 #include <cstddef>
-#include <vector>
+#include <cstdint>
 
 #include "catalogue/stable_storage.h"
+#include "platform/page_allocator.h"
 #include "tarnwick.h"
 
 namespace tarnwick {
+
+// What finishing the catalogue needs to know of an entry. The keys are taken
+// while the entries are fresh in cache, right after their index buffer was
+// walked; read back at the end, they would cost a cache miss on every field
+// of every entry of a catalogue many times the size of the cache.
+struct EntryKey {
+    std::uint64_t idAndParent;  // biased id, then biased parent id: orders as signed numbers
+    std::uint32_t position;     // in appending order
+    std::uint8_t nameSpace;     // 0 to 3 as they are, anything else as kOtherNamespace
+    bool parentNameEmpty;
+    bool duplicate;
+
+    static constexpr std::uint8_t kOtherNamespace = 4;
+
+    std::int32_t Id() const { return Unbiased(static_cast<std::uint32_t>(idAndParent >> 32)); }
+    std::int32_t ParentId() const { return Unbiased(static_cast<std::uint32_t>(idAndParent)); }
+
+    static std::uint32_t Biased(std::int32_t value) { return static_cast<std::uint32_t>(value) ^ 0x80000000u; }
+    static std::int32_t Unbiased(std::uint32_t value) { return static_cast<std::int32_t>(value ^ 0x80000000u); }
+};
 
 class EntryList {
 public:
     // A zero-filled entry appended at the end.
     ResultRecord_Internal& Append() {
-        ResultRecord_Internal* entry = storage_.Append();
-        order_.push_back(entry);
-        return *entry;
+        ++appended_;
+        return *storage_.Append();
     }
 
-    std::size_t size() const { return order_.size(); }
-    bool empty() const { return order_.empty(); }
-    ResultRecord_Internal& operator[](std::size_t i) { return *order_[i]; }
-    const ResultRecord_Internal& operator[](std::size_t i) const { return *order_[i]; }
+    // Takes the keys of the entries appended since the last call.
+    void KeyNewEntries();
+    LargeVector<EntryKey>& keys() { return keys_; }
 
-    // The catalogue order, for sorting and cutting.
-    std::vector<ResultRecord_Internal*>& order() { return order_; }
+    // Entries in catalogue order once ordered, in appending order before.
+    std::size_t size() const { return ordered_ ? order_.size() : appended_; }
+    bool empty() const { return size() == 0; }
+    ResultRecord_Internal& operator[](std::size_t i) { return ordered_ ? *order_[i] : *storage_.At(i); }
+    const ResultRecord_Internal& operator[](std::size_t i) const { return ordered_ ? *order_[i] : *storage_.At(i); }
+
+    std::size_t appended() const { return appended_; }
+    ResultRecord_Internal* AppendedAt(std::size_t position) { return storage_.At(position); }
+
+    // The catalogue order from now on, for sorting and cutting; it starts as
+    // room for every entry appended.
+    LargeVector<ResultRecord_Internal*>& StartOrdering() {
+        ordered_ = true;
+        order_.resize(appended_);
+        return order_;
+    }
 
     void Clear() {
-        order_.clear();
-        order_.shrink_to_fit();
+        order_ = {};
+        keys_ = {};
         storage_.Clear();
+        appended_ = 0;
+        ordered_ = false;
     }
 
 private:
     StableStorage<ResultRecord_Internal> storage_;
-    std::vector<ResultRecord_Internal*> order_;
+    std::size_t appended_ = 0;
+    LargeVector<EntryKey> keys_;
+    LargeVector<ResultRecord_Internal*> order_;
+    bool ordered_ = false;
 };
 
 }  // namespace tarnwick

@@ -15,6 +15,8 @@ void RecordNameList::Append(std::int32_t recordNumber, NameRef name, std::int32_
     element->mark = mark;
     items_.push_back(element);
     sortedNumbers_.clear();
+    sortedFlags_.clear();
+    indexByNumber_.clear();
 }
 
 void RecordNameList::NoteBaseFlags(std::uint32_t position, std::int32_t flags) {
@@ -31,8 +33,10 @@ namespace {
 // extension records, under their base record's smaller number) are taken
 // out, sorted on their own and merged back from the end. Keys are unique
 // (they end in the position), so the result is the one any sort gives.
-void SortKeyed(std::vector<std::pair<std::uint64_t, RecordName*>>& keyed) {
-    std::vector<std::pair<std::uint64_t, RecordName*>> stragglers;
+using Keyed = LargeVector<std::pair<std::uint64_t, RecordName*>>;
+
+void SortKeyed(Keyed& keyed) {
+    Keyed stragglers;
     std::size_t inOrder = 0;
     for (std::size_t i = 0; i < keyed.size(); ++i) {
         if (inOrder == 0 || keyed[inOrder - 1].first < keyed[i].first) {
@@ -60,7 +64,7 @@ void SortKeyed(std::vector<std::pair<std::uint64_t, RecordName*>>& keyed) {
 void RecordNameList::Sort() {
     // Sorting (key, address) pairs is several times faster than moving
     // 524-byte elements; the key orders by signed number, then by position.
-    std::vector<std::pair<std::uint64_t, RecordName*>> keyed(items_.size());
+    Keyed keyed(items_.size());
     for (std::size_t i = 0; i < items_.size(); ++i) {
         RecordName& element = *items_[i];
         if (element.mark == kFromExtensionRecord && element.recordNumber >= 0 &&
@@ -75,14 +79,45 @@ void RecordNameList::Sort() {
     // The numbers come from the keys: reading them from the elements would
     // visit the elements in sorted order, scattered over the whole list.
     sortedNumbers_.resize(items_.size());
+    sortedFlags_.resize(items_.size());
     for (std::size_t i = 0; i < keyed.size(); ++i) {
         items_[i] = keyed[i].second;
         sortedNumbers_[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(keyed[i].first >> 32) ^ 0x80000000u);
+        sortedFlags_[i] = keyed[i].second->flags;
+    }
+    BuildTableByNumber();
+}
+
+void RecordNameList::BuildTableByNumber() {
+    indexByNumber_.clear();
+    if (sortedNumbers_.empty()) return;
+    const std::int32_t largest = sortedNumbers_.back();
+    // At most a few table slots per name, whatever numbers the records claim.
+    if (largest < 0 || static_cast<std::size_t>(largest) >= 4 * sortedNumbers_.size() + 65536) return;
+    indexByNumber_.resize(static_cast<std::size_t>(largest) + 1);
+    const std::size_t n = sortedNumbers_.size();
+    for (std::size_t i = 0; i < n;) {
+        const std::int32_t number = sortedNumbers_[i];
+        std::size_t end = i + 1;
+        while (end < n && sortedNumbers_[end] == number) ++end;
+        if (number >= 0) {
+            const std::int32_t index = end - i == 1 ? static_cast<std::int32_t>(i) : Halve(number);
+            indexByNumber_[static_cast<std::size_t>(number)] = index + 1;
+        }
+        i = end;
     }
 }
 
 std::int32_t RecordNameList::Find(std::int32_t recordNumber) const {
-    const std::vector<std::int32_t>& numbers = sortedNumbers_;
+    if (!indexByNumber_.empty() && recordNumber >= 0) {
+        const auto number = static_cast<std::size_t>(recordNumber);
+        return number < indexByNumber_.size() ? indexByNumber_[number] - 1 : -1;
+    }
+    return Halve(recordNumber);
+}
+
+std::int32_t RecordNameList::Halve(std::int32_t recordNumber) const {
+    const LargeVector<std::int32_t>& numbers = sortedNumbers_;
     if (numbers.empty()) return -1;
     std::size_t lo = 0;
     std::size_t hi = numbers.size() - 1;
@@ -101,12 +136,11 @@ std::int32_t RecordNameList::Find(std::int32_t recordNumber) const {
 }
 
 void RecordNameList::Clear() {
-    items_.clear();
-    items_.shrink_to_fit();
-    sortedNumbers_.clear();
-    sortedNumbers_.shrink_to_fit();
-    baseFlags_.clear();
-    baseFlags_.shrink_to_fit();
+    items_ = {};
+    sortedNumbers_ = {};
+    sortedFlags_ = {};
+    indexByNumber_ = {};
+    baseFlags_ = {};
     storage_.Clear();
     names_.Clear();
 }

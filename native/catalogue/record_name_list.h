@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "catalogue/stable_storage.h"
+#include "platform/page_allocator.h"
 #include "ntfs/file_name.h"
 
 namespace tarnwick {
@@ -45,17 +46,35 @@ public:
     void Sort();
 
     // Index of an element whose number equals `recordNumber` in the sorted
-    // list, or -1. Halves a packed array of the numbers, not the elements.
+    // list, or -1. The answer is the one halving the sorted numbers gives,
+    // also for a number several elements share; where the numbers are dense
+    // (they are a sound volume's record numbers) it comes from a table by
+    // number instead of a search.
     std::int32_t Find(std::int32_t recordNumber) const;
+
+    // The flags of the element Find picks, or `missing` when there is none.
+    std::int32_t FlagsOf(std::int32_t recordNumber, std::int32_t missing) const {
+        const std::int32_t k = Find(recordNumber);
+        return k < 0 ? missing : sortedFlags_[static_cast<std::size_t>(k)];
+    }
 
     void Clear();
 
 private:
+    std::int32_t Halve(std::int32_t recordNumber) const;
+    void BuildTableByNumber();
+
     StableStorage<RecordName> storage_;
     TextStorage names_;
-    std::vector<RecordName*> items_;
-    std::vector<std::int32_t> sortedNumbers_;
-    std::vector<std::int32_t> baseFlags_;  // by position; kNoBaseRecord where none was seen
+    LargeVector<RecordName*> items_;
+    // In sorted order, packed: the lookups read these rather than elements
+    // scattered over the storage.
+    LargeVector<std::int32_t> sortedNumbers_;
+    LargeVector<std::int32_t> sortedFlags_;
+    // Find's answer + 1 for each number from 0, 0 where there is none; empty
+    // when the numbers are too sparse for a table.
+    LargeVector<std::int32_t> indexByNumber_;
+    LargeVector<std::int32_t> baseFlags_;  // by position; kNoBaseRecord where none was seen
     static constexpr std::int32_t kNoBaseRecord = INT32_MIN;
 };
 

@@ -37,6 +37,9 @@ public:
         return blocks_.back() + used_++;
     }
 
+    // The element appended `index`-th since the last Clear.
+    T* At(std::size_t index) const { return blocks_[index / PerBlock()] + index % PerBlock(); }
+
     // Releases every block; the memory goes back to the system at once.
     void Clear() {
         for (T* block : blocks_) platform::FreePages(block, BlockBytes());

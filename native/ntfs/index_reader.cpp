@@ -152,6 +152,8 @@ int IndexReader::WalkBuffer(const Directory& directory) {
         m += static_cast<std::size_t>(entry.length);
         b += static_cast<std::size_t>(entry.length);
     }
+    // While this buffer's entries are still in cache.
+    entries_.KeyNewEntries();
     return 0;
 }
 
