@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <string>
+#include <vector>
 
 #include "catalogue/finish_catalogue.h"
 #include "ntfs/file_name.h"
@@ -170,6 +173,63 @@ TEST(FindRecordName, HalvesTheSortedNumbers) {
     EXPECT_EQ(list.Find(5), 0);
     EXPECT_EQ(list.Find(9), 2);
     for (std::int32_t missing : {4, 6, 10, INT32_MIN, INT32_MAX}) EXPECT_EQ(list.Find(missing), -1) << missing;
+}
+
+// The halving as first written, over the sorted numbers: the table by number
+// must give the same element, also among several with one number.
+std::int32_t HalvingAnswer(const std::vector<std::int32_t>& numbers, std::int32_t wanted) {
+    if (numbers.empty()) return -1;
+    std::size_t lo = 0;
+    std::size_t hi = numbers.size() - 1;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (numbers[mid] < wanted) {
+            lo = mid + 1;
+        } else if (numbers[mid] > wanted) {
+            if (mid == 0) return -1;
+            hi = mid - 1;
+        } else {
+            return static_cast<std::int32_t>(mid);
+        }
+    }
+    return numbers[lo] == wanted ? static_cast<std::int32_t>(lo) : -1;
+}
+
+TEST(FindRecordName, DenseAndSparseNumbersGiveTheHalvingsAnswer) {
+    const std::u16string n = u"n";
+    const NameRef name{reinterpret_cast<const std::uint8_t*>(n.data()), 1};
+    struct Case {
+        const char* what;
+        std::vector<std::int32_t> numbers;
+    };
+    std::vector<Case> cases = {
+        {"dense with repeats", {}},
+        {"with negatives", {-5, -5, 0, 1, 1, 1, 2, 7, 7}},
+        {"sparse", {3, 3, 3, 1000000000, 1000000000, 5}},
+    };
+    for (std::int32_t i = 0; i < 3000; ++i) {
+        for (std::int32_t k = 0; k <= i % 4; ++k) cases[0].numbers.push_back(i % 7 == 3 ? i + 1 : i);
+    }
+    for (const Case& c : cases) {
+        RecordNameList list;
+        for (std::size_t i = 0; i < c.numbers.size(); ++i) {
+            list.Append(c.numbers[i], name, static_cast<std::int32_t>(i));
+        }
+        list.Sort();
+        std::vector<std::int32_t> sorted = c.numbers;
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<std::int32_t> probes = {INT32_MIN, -6, -5, -1, 1000000000, 1000000001, INT32_MAX};
+        for (std::int32_t i = 0; i < 3010; ++i) probes.push_back(i);
+        for (std::int32_t probe : probes) {
+            const std::int32_t want = HalvingAnswer(sorted, probe);
+            ASSERT_EQ(list.Find(probe), want) << c.what << ", number " << probe;
+            if (want >= 0) {
+                EXPECT_EQ(list.FlagsOf(probe, -7), list[static_cast<std::size_t>(want)].flags) << c.what;
+            } else {
+                EXPECT_EQ(list.FlagsOf(probe, -7), -7) << c.what;
+            }
+        }
+    }
 }
 
 }  // namespace
