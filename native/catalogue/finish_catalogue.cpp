@@ -26,15 +26,51 @@ void PrefetchFlag(ResultRecord_Internal* e) {
 using Key = EntryKey;
 using Order = LargeVector<ResultRecord_Internal*>;
 
+bool KeyLess(const Key& a, const Key& b) {
+    return a.idAndParent != b.idAndParent ? a.idAndParent < b.idAndParent : a.position < b.position;
+}
+
+// Sorts keys that are in appending order by (id, parent, position). The ids
+// of a sound volume are its record numbers, a range barely larger than the
+// count of entries: they are counted into place in two sweeps, and only the
+// few keys sharing an id (the names of one file) are then sorted among
+// themselves. Ids spread wider than that take a comparison sort.
+void SortKeys(LargeVector<Key>& keys) {
+    const std::size_t n = keys.size();
+    if (n < 2) return;
+    auto high = [](const Key& key) { return static_cast<std::uint32_t>(key.idAndParent >> 32); };
+    std::uint32_t lowest = high(keys[0]);
+    std::uint32_t highest = lowest;
+    for (const Key& key : keys) {
+        lowest = std::min(lowest, high(key));
+        highest = std::max(highest, high(key));
+    }
+    const std::uint64_t range = std::uint64_t{highest} - lowest + 1;
+    if (range > 4 * std::uint64_t{n} + 65536) {
+        std::sort(keys.begin(), keys.end(), KeyLess);
+        return;
+    }
+    LargeVector<std::uint32_t> next(static_cast<std::size_t>(range) + 1);
+    for (const Key& key : keys) ++next[high(key) - lowest + 1];
+    for (std::size_t i = 1; i < next.size(); ++i) next[i] += next[i - 1];
+    LargeVector<Key> sorted(n);
+    for (const Key& key : keys) sorted[next[high(key) - lowest]++] = key;
+    for (std::size_t i = 0; i < n;) {
+        std::size_t end = i + 1;
+        while (end < n && high(sorted[end]) == high(sorted[i])) ++end;
+        if (end - i > 1) std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(i), sorted.begin() + static_cast<std::ptrdiff_t>(end), KeyLess);
+        i = end;
+    }
+    keys.swap(sorted);
+}
+
 // Orders the entries by id as signed numbers without moving them. Entries of
 // one id are kept together by parent and then in order of appending: any
 // order among equal ids is a valid outcome of the sort, and this one puts
 // the names of a file in one directory next to each other, where the
 // duplicate pass looks for them. The keys come back in the same order.
 Order& SortById(EntryList& entries, LargeVector<Key>& keys) {
-    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-        return a.idAndParent != b.idAndParent ? a.idAndParent < b.idAndParent : a.position < b.position;
-    });
+    SortKeys(keys);
     Order& order = entries.StartOrdering();
     for (std::size_t i = 0; i < keys.size(); ++i) order[i] = entries.AppendedAt(keys[i].position);
     return order;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,31 @@ TEST_F(Finish, SortsBySignedIdAndMayLeaveNothing) {
     Add(5, 9, 0, u"y");
     EXPECT_EQ(FinishCatalogue(entries, names), 0);
     EXPECT_TRUE(entries.empty());
+}
+
+TEST_F(Finish, OrdersByIdThenParentForDenseAndSparseIds) {
+    // Files with names under several parents (hard links), appended in a
+    // scrambled order, ids close together and then spread over the whole
+    // signed range: both must come out sorted by id, then parent.
+    for (const std::int32_t spread : {1, 4000000}) {
+        entries.Clear();
+        std::set<std::pair<std::int32_t, std::int32_t>> expected;
+        std::uint32_t seed = 12345;
+        for (std::int32_t i = 0; i < 3000; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            const std::int32_t id = (static_cast<std::int32_t>((seed >> 8) % 1000) - 500) * spread;
+            const auto parent = static_cast<std::int32_t>((seed >> 20) % 3);
+            if (expected.insert({id, parent}).second) Add(parent, id, 1, u"name");
+        }
+        ASSERT_EQ(FinishCatalogue(entries, names), 0) << "spread " << spread;
+        ASSERT_EQ(entries.size(), expected.size());
+        std::size_t i = 0;
+        for (const auto& [id, parent] : expected) {
+            ASSERT_EQ(entries[i].id, id) << "spread " << spread << " at " << i;
+            ASSERT_EQ(entries[i].parentId, parent) << "spread " << spread << " at " << i;
+            ++i;
+        }
+    }
 }
 
 TEST_F(Finish, EntriesKeepTheirAddressesThroughSortingAndCutting) {
