@@ -92,13 +92,7 @@ bool IndexReader::FirstReading(std::int64_t offset, bool live) {
     // entries, until memory runs out. A deleted directory's stale runs may
     // cover buffers a live directory now uses: those are still read for the
     // live one.
-    const auto [it, inserted] = buffersRead_.try_emplace(offset, live);
-    if (inserted) return true;
-    if (live && !it->second) {
-        it->second = true;
-        return true;
-    }
-    return false;
+    return buffersRead_.Note(offset, live);
 }
 
 int IndexReader::ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft) {

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "catalogue/entry_list.h"
 #include "catalogue/record_name_list.h"
+#include "ntfs/buffers_read.h"
 #include "ntfs/file_name.h"
 #include "platform/platform.h"
 
@@ -49,7 +49,7 @@ private:
     EntryList& entries_;
     RecordNameList& recordNames_;
     std::vector<std::uint8_t> buffer_;
-    std::unordered_map<std::int64_t, bool> buffersRead_;  // offset -> read for a live directory
+    BuffersRead buffersRead_;
 };
 
 }  // namespace tarnwick
