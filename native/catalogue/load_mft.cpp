@@ -60,28 +60,39 @@ public:
         return platform::SetPosition(volume_, offset, bytes);
     }
 
-    // Reads the next whole record of the current run into record(): 1 when
-    // one is ready, 0 when the run is used up (any part read waits for the
-    // next run), -1 when a read failed.
+    // Reads the next whole record of the current run: 1 when record() holds
+    // one, 0 when the run is used up (any part read waits for the next run),
+    // -1 when a read failed. A record inside one run is parsed where the
+    // platform holds it, without a copy; one split between runs is put
+    // together in the stream's own buffer.
     int Next() {
         while (runLeft_ > 0) {
+            if (filled_ == 0 && runLeft_ >= record_.size()) {
+                current_ = platform::ReadInPlace(volume_, record_.data(), static_cast<std::uint32_t>(record_.size()));
+                if (current_ == nullptr) return -1;
+                runLeft_ -= record_.size();
+                return 1;
+            }
             const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(record_.size() - filled_, runLeft_));
             if (!platform::ReadExact(volume_, record_.data() + filled_, static_cast<std::uint32_t>(want))) return -1;
             filled_ += want;
             runLeft_ -= want;
             if (filled_ == record_.size()) {
                 filled_ = 0;
+                current_ = record_.data();
                 return 1;
             }
         }
         return 0;
     }
 
-    std::span<std::uint8_t> record() { return record_; }
+    // Valid until the next call of Next.
+    std::span<std::uint8_t> record() { return {current_, record_.size()}; }
 
 private:
     platform::RawHandle volume_;
     std::vector<std::uint8_t> record_;
+    std::uint8_t* current_ = nullptr;
     std::size_t filled_ = 0;
     std::uint64_t runLeft_ = 0;
 };

@@ -99,11 +99,12 @@ int IndexReader::ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft) {
     if (!platform::SetPosition(volume_, offset, runBytesLeft)) return -1;
     // A short read would leave the previous buffer's bytes to be parsed
     // again, appending its entries twice: it fails like a refused read.
-    return platform::ReadExact(volume_, buffer_.data(), static_cast<std::uint32_t>(buffer_.size())) ? 0 : -1;
+    bytes_ = platform::ReadInPlace(volume_, buffer_.data(), static_cast<std::uint32_t>(buffer_.size()));
+    return bytes_ != nullptr ? 0 : -1;
 }
 
 int IndexReader::WalkBuffer(const Directory& directory) {
-    const std::span<std::uint8_t> bytes(buffer_);
+    const std::span<std::uint8_t> bytes(bytes_, buffer_.size());
     IndexBufferHeader bufferHeader;
     if (ParseIndexBufferHeader(bytes, bufferHeader) != 0) return 1;
     if (ApplyFixups(bytes, bufferHeader.usaOffset, bufferHeader.usaCount) != 0) return -1;

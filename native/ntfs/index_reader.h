@@ -48,7 +48,8 @@ private:
     std::int32_t limit_;
     EntryList& entries_;
     RecordNameList& recordNames_;
-    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> buffer_;  // where a buffer is read when the platform does not hold it
+    std::uint8_t* bytes_ = nullptr;     // the buffer last read, wherever it lies
     BuffersRead buffersRead_;
 };
 

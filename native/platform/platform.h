@@ -28,6 +28,14 @@ bool SetPosition(RawHandle handle, std::int64_t offset, std::uint64_t sequential
 // short read would otherwise be stale data from an earlier read.
 bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length);
 
+// Reads exactly `length` bytes from the current position like ReadExact, but
+// where it is cheapest: a layer that holds them already (read ahead) hands
+// out its own storage instead of copying them; otherwise they are read into
+// `fallback` (room for `length` bytes). The bytes may be changed in place and
+// stay valid until the next call on the handle; the layer never serves
+// bytes it handed out again. nullptr on a failed or short read.
+std::uint8_t* ReadInPlace(RawHandle handle, std::uint8_t* fallback, std::uint32_t length);
+
 // Drive type of a root path \\.\X:\ as GetDriveTypeW reports it; 3 is fixed.
 inline constexpr std::uint32_t kDriveFixed = 3;
 std::uint32_t DriveTypeOf(const char16_t* rootPath);

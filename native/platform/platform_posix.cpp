@@ -44,8 +44,11 @@ struct Volume {
     std::int64_t position = 0;
     std::int64_t sequentialEnd = 0;  // end of the run the caller announced
     std::vector<unsigned char> ahead;
-    std::int64_t aheadStart = 0;
+    std::int64_t aheadStart = 0;   // volume offset of ahead[0]
     std::size_t aheadLength = 0;
+    // Bytes before this offset were handed out in place and may have been
+    // changed there: they are never served again.
+    std::int64_t aheadFrom = 0;
 };
 
 // "\\.\X:" or "\\.\X:\" -> 'X'; 0 for anything else.
@@ -139,36 +142,65 @@ bool SetPosition(RawHandle handle, std::int64_t offset, std::uint64_t sequential
     return true;
 }
 
+namespace {
+
+// The `length` bytes at the position when the read-ahead holds them, reading
+// ahead first when the caller announced more; the position moves past what
+// was read. nullptr with `got` set when they are not (all) there: `got` bytes
+// from the position lie in the read-ahead, or none when it was not used.
+unsigned char* ServeAhead(Volume* volume, std::uint32_t length, std::size_t& got) {
+    const std::int64_t start = volume->position;
+    got = 0;
+    const std::int64_t aheadEnd = volume->aheadStart + static_cast<std::int64_t>(volume->aheadLength);
+    if (start >= volume->aheadFrom && start + length <= aheadEnd) {
+        volume->position += length;
+        got = length;
+        return volume->ahead.data() + (start - volume->aheadStart);
+    }
+    const std::int64_t announced = volume->sequentialEnd - start;
+    if (announced <= static_cast<std::int64_t>(length)) return nullptr;
+    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(announced, kReadAheadLimit));
+    if (want <= length) return nullptr;
+    if (volume->ahead.size() < want) volume->ahead.resize(std::max(want, std::size_t{64} << 10));
+    volume->aheadStart = start;
+    volume->aheadFrom = start;
+    volume->aheadLength = ReadAt(volume->fd, start, volume->ahead.data(), want);
+    got = std::min<std::size_t>(volume->aheadLength, length);
+    volume->position += static_cast<std::int64_t>(got);
+    return got == length ? volume->ahead.data() : nullptr;
+}
+
+}  // namespace
+
 bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length) {
     if (handle == nullptr || handle == InvalidHandle()) return false;
     auto* volume = static_cast<Volume*>(handle);
     auto* out = static_cast<unsigned char*>(buffer);
     const std::int64_t start = volume->position;
-
-    const std::int64_t aheadEnd = volume->aheadStart + static_cast<std::int64_t>(volume->aheadLength);
-    if (start >= volume->aheadStart && start + length <= aheadEnd) {
-        std::memcpy(out, volume->ahead.data() + (start - volume->aheadStart), length);
-        volume->position += length;
-        return true;
+    std::size_t got = 0;
+    const unsigned char* held = ServeAhead(volume, length, got);
+    if (held != nullptr || got > 0) {
+        std::memcpy(out, volume->ahead.data() + (start - volume->aheadStart), got);
+        return got == length;
     }
-
-    const std::int64_t announced = volume->sequentialEnd - start;
-    if (announced > static_cast<std::int64_t>(length)) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(announced, kReadAheadLimit));
-        if (want > length) {
-            if (volume->ahead.size() < want) volume->ahead.resize(std::max(want, std::size_t{64} << 10));
-            volume->aheadStart = start;
-            volume->aheadLength = ReadAt(volume->fd, start, volume->ahead.data(), want);
-            const std::size_t got = std::min<std::size_t>(volume->aheadLength, length);
-            std::memcpy(out, volume->ahead.data(), got);
-            volume->position += static_cast<std::int64_t>(got);
-            return got == length;
-        }
-    }
-
-    const std::size_t got = ReadAt(volume->fd, start, out, length);
+    got = ReadAt(volume->fd, start, out, length);
     volume->position += static_cast<std::int64_t>(got);
     return got == length;
+}
+
+std::uint8_t* ReadInPlace(RawHandle handle, std::uint8_t* fallback, std::uint32_t length) {
+    if (handle == nullptr || handle == InvalidHandle()) return nullptr;
+    auto* volume = static_cast<Volume*>(handle);
+    const std::int64_t start = volume->position;
+    std::size_t got = 0;
+    if (unsigned char* held = ServeAhead(volume, length, got); held != nullptr) {
+        volume->aheadFrom = start + length;
+        return held;
+    }
+    if (got > 0) return nullptr;
+    got = ReadAt(volume->fd, start, fallback, length);
+    volume->position += static_cast<std::int64_t>(got);
+    return got == length ? fallback : nullptr;
 }
 
 std::uint32_t DriveTypeOf(const char16_t* rootPath) {

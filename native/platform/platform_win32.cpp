@@ -62,6 +62,10 @@ bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length) {
     return read == length;
 }
 
+std::uint8_t* ReadInPlace(RawHandle handle, std::uint8_t* fallback, std::uint32_t length) {
+    return ReadExact(handle, fallback, length) ? fallback : nullptr;
+}
+
 std::uint32_t DriveTypeOf(const char16_t* rootPath) { return GetDriveTypeW(Wide(rootPath)); }
 
 std::int64_t PerformanceCounter() {

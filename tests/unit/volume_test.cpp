@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <numeric>
+#include <span>
 #include <vector>
 
 #include "platform/platform.h"
@@ -36,7 +37,7 @@ std::string PatternFile(std::size_t size) {
     return path;
 }
 
-bool HoldsPattern(const std::vector<std::uint8_t>& bytes, std::size_t from) {
+bool HoldsPattern(std::span<const std::uint8_t> bytes, std::size_t from) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] != (from + i) % 251) return false;
     }
@@ -86,6 +87,44 @@ TEST(ReadBuffer, ConsecutiveReadsContinueWhereTheLastEnded) {
         EXPECT_TRUE(HoldsPattern(half, start + 4096));
     }
     EXPECT_FALSE(platform::SetPosition(handle.get(), -1));
+}
+
+TEST(ReadInPlace, HandsOutHeldBytesOnceAndRereadsWhatWasChanged) {
+    MappedDrive drive(PatternFile(3 << 20));
+    VolumeHandle handle = OpenVolumeHandle(kVolume);
+    ASSERT_TRUE(IsOpen(handle));
+    std::vector<std::uint8_t> fallback(1024);
+
+    // Without an announced run the bytes land in the caller's storage.
+    ASSERT_TRUE(platform::SetPosition(handle.get(), 7000));
+    std::uint8_t* at = platform::ReadInPlace(handle.get(), fallback.data(), 1024);
+    ASSERT_EQ(at, fallback.data());
+    EXPECT_TRUE(HoldsPattern(std::span<const std::uint8_t>(at, 1024), 7000));
+
+    // Along an announced run they are handed out where they are held, and
+    // the caller may change them (fixups) ...
+    ASSERT_TRUE(platform::SetPosition(handle.get(), 5000, 2 << 20));
+    for (std::size_t k = 0; k < 2100; ++k) {
+        at = platform::ReadInPlace(handle.get(), fallback.data(), 1024);
+        ASSERT_NE(at, nullptr) << "read " << k;
+        ASSERT_TRUE(HoldsPattern(std::span<const std::uint8_t>(at, 1024), 5000 + k * 1024)) << "read " << k;
+        std::fill(at, at + 1024, std::uint8_t{0xEE});
+    }
+    // ... which are never served again: going back reads the volume.
+    std::vector<std::uint8_t> copy(1024);
+    ASSERT_TRUE(platform::SetPosition(handle.get(), 5000 + 4096, 1 << 20));
+    ASSERT_EQ(ReadBuffer(copy, handle.get()), 0);
+    EXPECT_TRUE(HoldsPattern(copy, 5000 + 4096));
+    ASSERT_TRUE(platform::SetPosition(handle.get(), 5000 + 8192, 1 << 20));
+    at = platform::ReadInPlace(handle.get(), fallback.data(), 1024);
+    ASSERT_NE(at, nullptr);
+    EXPECT_TRUE(HoldsPattern(std::span<const std::uint8_t>(at, 1024), 5000 + 8192));
+
+    // A short read fails, with or without an announced run.
+    for (std::uint64_t announced : {std::uint64_t{0}, std::uint64_t{1} << 20}) {
+        ASSERT_TRUE(platform::SetPosition(handle.get(), (3 << 20) - 100, announced));
+        EXPECT_EQ(platform::ReadInPlace(handle.get(), fallback.data(), 1024), nullptr) << announced;
+    }
 }
 
 TEST(ReadBuffer, AShortReadAtTheEndIsAFailure) {
