@@ -111,6 +111,12 @@ TEST(ReadInPlace, HandsOutHeldBytesOnceAndRereadsWhatWasChanged) {
         std::fill(at, at + 1024, std::uint8_t{0xEE});
     }
     // ... which are never served again: going back reads the volume.
+    ASSERT_TRUE(platform::SetPosition(handle.get(), 5000, 1 << 20));
+    for (std::size_t k = 0; k < 10; ++k) {
+        at = platform::ReadInPlace(handle.get(), fallback.data(), 1024);
+        ASSERT_NE(at, nullptr);
+        std::fill(at, at + 1024, std::uint8_t{0xEE});
+    }
     std::vector<std::uint8_t> copy(1024);
     ASSERT_TRUE(platform::SetPosition(handle.get(), 5000 + 4096, 1 << 20));
     ASSERT_EQ(ReadBuffer(copy, handle.get()), 0);
