@@ -2,9 +2,11 @@
 # Builds tarnwick-bench and the seeded benchmark volumes (once; they are kept
 # in volumes-cache/, outside git) and runs the benchmark on them side by side.
 #
-#   scripts/bench.sh                 10k, 100k and 1M files, 5 rounds
+#   scripts/bench.sh                 10k, 100k and 1M files, and 1M in 140k directories, 5 rounds
 #   scripts/bench.sh small           the 10k volume only
-#   scripts/bench.sh small medium    any of small (10k), medium (100k), large (1M)
+#   scripts/bench.sh small medium    any of small (10k), medium (100k), large (1M),
+#                                    field (1M in 140k directories, the shape of a
+#                                    system volume; the others have 60 files a directory)
 #   BENCH_ROUNDS=N BENCH_PEER_ROUNDS=N BENCH_ARGS="--no-peers --no-memory" scripts/bench.sh ...
 #
 # The build lives in ${TARNWICK_BENCH_BUILD_DIR:-build-bench} (Release with
@@ -17,7 +19,7 @@ seed=${BENCH_SEED:-1}
 cache=${TARNWICK_VOLUMES_CACHE:-$root/volumes-cache}
 
 sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(small medium large)
+[ ${#sizes[@]} -gt 0 ] || sizes=(small medium large field)
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_BENCH_SEED="$seed" \
   -DTARNWICK_VOLUMES_CACHE="$cache" >/dev/null
@@ -25,16 +27,18 @@ cmake --build "$build" -j2 --target tarnwick-bench
 
 volumes=()
 for size in "${sizes[@]}"; do
+  shape=
   case "$size" in
     small) files=10000 ;;
     medium) files=100000 ;;
     large) files=1000000 ;;
-    *) echo "bench.sh: unknown volume '$size' (small, medium, large)" >&2; exit 2 ;;
+    field) files=1000000 shape=-dirs140000 ;;
+    *) echo "bench.sh: unknown volume '$size' (small, medium, large, field)" >&2; exit 2 ;;
   esac
-  image=$cache/generated-$files-seed$seed.img
+  image=$cache/generated-$files$shape-seed$seed.img
   # Generated once and kept, even when the builder is rebuilt later: a
   # 1M-file volume takes several minutes. Delete the image to make it again.
-  [ -s "$image" ] || cmake --build "$build" --target "tarnwick-bench-volume-$files-$seed"
+  [ -s "$image" ] || cmake --build "$build" --target "tarnwick-bench-volume-$files$shape-$seed"
   volumes+=("$size=$image")
 done
 

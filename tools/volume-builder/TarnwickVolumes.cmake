@@ -11,12 +11,13 @@
 # tarnwick-volume-<name>) makes sure the image exists before your target, and
 # the aggregate target tarnwick-test-volumes builds them all.
 #
-#   tarnwick_bench_volume(FILES <n> [SEED <s>] [IMAGE_VAR <var>] [EXPECTED_VAR <var>]
-#                         [TARGET_VAR <var>])
+#   tarnwick_bench_volume(FILES <n> [DIRS <d>] [SEED <s>] [IMAGE_VAR <var>]
+#                         [EXPECTED_VAR <var>] [TARGET_VAR <var>])
 #
-# gives a generated volume of <n> files in ${TARNWICK_VOLUMES_CACHE} (default
-# <repo>/volumes-cache, outside git) through the target
-# tarnwick-bench-volume-<n>-<s>, which is not part of the default build.
+# gives a generated volume of <n> files (in <d> directories; by default one
+# per 60 files) in ${TARNWICK_VOLUMES_CACHE} (default <repo>/volumes-cache,
+# outside git) through the target tarnwick-bench-volume-<n>[-dirs<d>]-<s>,
+# which is not part of the default build.
 
 set(TARNWICK_VOLUMES_SOURCE_DIR ${PROJECT_SOURCE_DIR}/tests/volumes CACHE INTERNAL "")
 set(TARNWICK_VOLUMES_BINARY_DIR ${CMAKE_BINARY_DIR}/volumes CACHE INTERNAL "")
@@ -65,23 +66,29 @@ function(tarnwick_test_volume name)
 endfunction()
 
 function(tarnwick_bench_volume)
-  cmake_parse_arguments(V "" "FILES;SEED;IMAGE_VAR;EXPECTED_VAR;TARGET_VAR" "" ${ARGN})
+  cmake_parse_arguments(V "" "FILES;DIRS;SEED;IMAGE_VAR;EXPECTED_VAR;TARGET_VAR" "" ${ARGN})
   if(NOT V_FILES)
     message(FATAL_ERROR "tarnwick_bench_volume: FILES is required")
   endif()
   if(NOT V_SEED)
     set(V_SEED 1)
   endif()
-  set(stem ${TARNWICK_VOLUMES_CACHE}/generated-${V_FILES}-seed${V_SEED})
-  set(target tarnwick-bench-volume-${V_FILES}-${V_SEED})
+  set(shape ${V_FILES})
+  set(dirs_args)
+  if(V_DIRS)
+    set(shape ${V_FILES}-dirs${V_DIRS})
+    set(dirs_args --dirs ${V_DIRS})
+  endif()
+  set(stem ${TARNWICK_VOLUMES_CACHE}/generated-${shape}-seed${V_SEED})
+  set(target tarnwick-bench-volume-${shape}-${V_SEED})
   if(NOT TARGET ${target})
     add_custom_command(
       OUTPUT ${stem}.img ${stem}.expected.tsv
       COMMAND ${CMAKE_COMMAND} -E make_directory ${TARNWICK_VOLUMES_CACHE}
-      COMMAND $<TARGET_FILE:tarnwick-volume-builder> generate ${stem}.img --files ${V_FILES}
+      COMMAND $<TARGET_FILE:tarnwick-volume-builder> generate ${stem}.img --files ${V_FILES} ${dirs_args}
               --seed ${V_SEED} --expected ${stem}.expected.tsv --verbose
       DEPENDS tarnwick-volume-builder
-      COMMENT "Generating benchmark volume of ${V_FILES} files (seed ${V_SEED})"
+      COMMENT "Generating benchmark volume of ${shape} files (seed ${V_SEED})"
       VERBATIM)
     add_custom_target(${target} DEPENDS ${stem}.img ${stem}.expected.tsv)
   endif()
