@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "catalogue/directory_thread.h"
 #include "catalogue/finish_catalogue.h"
 #include "ntfs/file_record.h"
 #include "ntfs/index_reader.h"
@@ -152,20 +153,29 @@ std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
     if (RunsOverlap(mftRuns)) return ToInt(StatusCode::MoveFile2);
 
     IndexReader reader(indexes.get(), volume.indexBufferSize, clusterSize, catalogue.entries, catalogue.recordNames);
+    DirectoryThread directories(reader);
+    // A directory added before the pass failed was met first: its failure
+    // is the load's outcome, as if the pass had read it then.
+    auto failed = [&directories](StatusCode code) {
+        return ToInt(directories.Finish() < 0 ? StatusCode::ReadAndParseIndx : code);
+    };
     MftStream stream(records.get(), record.size());
+    DirectoryJob job;
     std::uint32_t position = 0;
     for (const RunEntry& run : mftRuns) {
         const std::int64_t offset = ClusterOffset(run.lcn, clusterSize);
         if (offset < 0 || !stream.StartRun(offset, RunBytes(run.length, clusterSize))) {
-            return ToInt(StatusCode::MoveFile2);
+            return failed(StatusCode::MoveFile2);
         }
         for (;;) {
             const int next = stream.Next();
-            if (next < 0) return ToInt(StatusCode::ReadMft2);
+            if (next < 0) return failed(StatusCode::ReadMft2);
             if (next == 0) break;
-            if (reader.ReadAndParseIndex(stream.record(), position++) < 0) return ToInt(StatusCode::ReadAndParseIndx);
+            if (reader.NoteRecord(stream.record(), position++, job) == 0) directories.Add(std::move(job));
+            if (directories.Failed()) return failed(StatusCode::ReadAndParseIndx);
         }
     }
+    if (directories.Finish() < 0) return ToInt(StatusCode::ReadAndParseIndx);
 
     if (const std::int32_t status = FinishCatalogue(catalogue.entries, catalogue.recordNames); status != 0) {
         return status;

@@ -1,6 +1,7 @@
 #include "ntfs/index_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "ntfs/file_name.h"
@@ -39,9 +40,15 @@ IndexReader::IndexReader(platform::RawHandle volume, std::int32_t indexBufferSiz
       buffer_(static_cast<std::size_t>(indexBufferSize)) {}
 
 int IndexReader::ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t position) {
+    DirectoryJob job;
+    const int noted = NoteRecord(record, position, job);
+    return noted != 0 ? noted : ReadDirectory(job);
+}
+
+int IndexReader::NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, DirectoryJob& job) {
     FileRecordHeader header;
-    RunList runs;
-    const int parsed = ParseEntry(ParseMode::IndexAllocation, record, header, runs);
+    job.runs.clear();
+    const int parsed = ParseEntry(ParseMode::IndexAllocation, record, header, job.runs);
     if (parsed < 0) return 1;
     if (!header.hasRecordNumber) header.recordNumber = position;
     const std::uint32_t number = OwningRecordNumber(header);
@@ -55,15 +62,18 @@ int IndexReader::ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t
     }
     if (parsed == 1) return 1;
 
-    Directory directory;
-    directory.name = name;
+    job.nameUnits = std::min(name.units, job.name.size());
+    if (job.nameUnits > 0) std::memcpy(job.name.data(), name.bytes, 2 * job.nameUnits);
     // An extension record that carries a live directory's index counts as
     // that directory, in use.
-    directory.flag = extension && header.flags != kFlagDirectory ? 3 : SignExtended(header.flags);
-    directory.live = header.flags != kFlagDirectory;
+    job.flag = extension && header.flags != kFlagDirectory ? 3 : SignExtended(header.flags);
+    job.live = header.flags != kFlagDirectory;
+    return 0;
+}
 
+int IndexReader::ReadDirectory(const DirectoryJob& directory) {
     const auto bufferSize = static_cast<std::uint64_t>(indexBufferSize_);
-    for (const RunEntry& run : runs) {
+    for (const RunEntry& run : directory.runs) {
         // The run's bytes in 64 bits: runs of more than 2 GiB are read whole.
         const std::uint64_t runBytes = run.length > std::numeric_limits<std::uint64_t>::max() / clusterSize_
                                            ? std::numeric_limits<std::uint64_t>::max()
@@ -103,7 +113,7 @@ int IndexReader::ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft) {
     return bytes_ != nullptr ? 0 : -1;
 }
 
-int IndexReader::WalkBuffer(const Directory& directory) {
+int IndexReader::WalkBuffer(const DirectoryJob& directory) {
     const std::span<std::uint8_t> bytes(bytes_, buffer_.size());
     IndexBufferHeader bufferHeader;
     if (ParseIndexBufferHeader(bytes, bufferHeader) != 0) return 1;
@@ -131,7 +141,7 @@ int IndexReader::WalkBuffer(const Directory& directory) {
         if (!name.empty() && directory.live) {
             ResultRecord_Internal& e = entries_.Append();
             e.parentId = static_cast<std::int32_t>(key.parent);
-            CopyName(e.parentName, directory.name);
+            CopyName(e.parentName, directory.Name());
             e.id = static_cast<std::int32_t>(entry.fileReference);
             CopyName(e.name, name);
             e.nameSpace = key.nameSpace;

@@ -2,6 +2,7 @@
 // turns every entry of its index buffers into a catalogue entry.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -9,10 +10,24 @@
 #include "catalogue/entry_list.h"
 #include "catalogue/record_name_list.h"
 #include "ntfs/buffers_read.h"
+#include "ntfs/data_runs.h"
 #include "ntfs/file_name.h"
 #include "platform/platform.h"
 
 namespace tarnwick {
+
+// A directory whose index buffers are to be read: what its file record says,
+// kept apart from the record so that the buffers can be read after the
+// record's bytes are gone.
+struct DirectoryJob {
+    std::array<std::uint16_t, 255> name;  // the parent name of its entries
+    std::size_t nameUnits = 0;
+    std::int32_t flag = 0;                 // the flag its entries start with
+    bool live = false;                     // a deleted directory's buffers are checked, not catalogued
+    RunList runs;
+
+    NameRef Name() const { return {reinterpret_cast<const std::uint8_t*>(name.data()), nameUnits}; }
+};
 
 class IndexReader {
 public:
@@ -25,22 +40,28 @@ public:
     // index in the master file table, the record's number where its header
     // has no number field. 0: dealt with; 1: dealt with, nothing (more) to
     // read; -1: an index buffer could not be read or is damaged.
+    // The same as NoteRecord, then ReadDirectory for a directory.
     int ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t position);
 
-private:
-    struct Directory {
-        NameRef name;       // the parent name of its entries
-        std::int32_t flag;  // the flag its entries start with
-        bool live;          // a deleted directory's buffers are checked, not catalogued
-    };
+    // The first half, which needs the record: notes the record's name and
+    // flags, and for a directory with index buffers fills `job` and returns
+    // 0; 1 when there is nothing to read.
+    int NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, DirectoryJob& job);
 
+    // The second half: reads the directory's index buffers and turns their
+    // entries into catalogue entries. 0, 1 or -1 as ReadAndParseIndex. It
+    // touches only the entries, the volume and what was read, never the
+    // record names, so it may run beside NoteRecord on another thread.
+    int ReadDirectory(const DirectoryJob& job);
+
+private:
     // False when the buffer at `offset` was already read in this load (by a
     // live directory, for a live one).
     bool FirstReading(std::int64_t offset, bool live);
     int ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft);
     // 0 when the buffer's entries were walked, 1 when its signature is not
     // "INDX", -1 on failure.
-    int WalkBuffer(const Directory& directory);
+    int WalkBuffer(const DirectoryJob& directory);
 
     platform::RawHandle volume_;
     std::int32_t indexBufferSize_;

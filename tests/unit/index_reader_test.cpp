@@ -5,6 +5,7 @@
 #include <fstream>
 #include <vector>
 
+#include "catalogue/directory_thread.h"
 #include "catalogue/entry_list.h"
 #include "catalogue/record_name_list.h"
 #include "ntfs/file_record.h"
@@ -63,6 +64,29 @@ protected:
         return results;
     }
 
+    // Notes each record in turn and reads its directory on a DirectoryThread,
+    // over a volume of `image`; the thread's outcome.
+    int ReadOnThread(const std::vector<std::vector<std::uint8_t>>& records, const std::vector<std::uint8_t>& image) {
+        const std::string path = (testing::ScratchDir() / "thread.img").string();
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        testing::MappedDrive drive(path);
+        const platform::RawHandle handle = platform::OpenVolume(u"\\\\.\\T:");
+        int outcome = 0;
+        {
+            IndexReader reader(handle, 4096, 4096, entries_, names_);
+            DirectoryThread thread(reader);
+            DirectoryJob job;
+            for (std::uint32_t i = 0; i < records.size(); ++i) {
+                std::vector<std::uint8_t> record = records[i];
+                if (reader.NoteRecord(record, 40 + i, job) == 0) thread.Add(std::move(job));
+            }
+            outcome = thread.Finish();
+        }
+        platform::CloseVolume(handle);
+        return outcome;
+    }
+
     static std::vector<std::uint8_t> Directory(std::uint16_t flags, const std::vector<std::uint8_t>& runs) {
         return RecordBuilder(1024, flags, 40).FileName({.name = u"dir"}).NonResident(0xA0, runs, u"$I30").Bytes();
     }
@@ -96,6 +120,33 @@ TEST_F(IndexReaderTest, AnEntryTooShortForANamedKeyEndsTheBuffer) {
     testing::Put16(damaged, first + 8, 40);  // the first entry's length
     EXPECT_EQ(Read({Directory(3, {0x11, 0x01, 0x00})}, damaged), std::vector<int>{0});
     EXPECT_EQ(entries_.size(), 0u) << "the walk ends at the damaged entry";
+}
+
+TEST_F(IndexReaderTest, ADirectoryThreadReadsInOrderAndStopsAtTheFirstFailure) {
+    // Two copies of the buffer, at clusters 0 and 1.
+    std::vector<std::uint8_t> image = buffer_;
+    image.insert(image.end(), buffer_.begin(), buffer_.end());
+    const auto atFirst = Directory(3, {0x11, 0x01, 0x00});
+    const auto atSecond = Directory(3, {0x11, 0x01, 0x01});
+    const auto pastTheEnd = Directory(3, {0x11, 0x01, 0x09});
+
+    ASSERT_EQ(Read({atFirst}, buffer_), std::vector<int>{0});
+    const std::size_t once = entries_.size();
+    entries_.Clear();
+
+    // Thousands of deleted directories first, more than the thread lets wait
+    // at once; none catalogues anything. Then the first copy, a directory
+    // that cannot be read, and the second copy, which must not be read.
+    std::vector<std::vector<std::uint8_t>> records(6000, Directory(2, {0x11, 0x01, 0x00}));
+    records.push_back(atFirst);
+    records.push_back(pastTheEnd);
+    records.push_back(atSecond);
+    EXPECT_EQ(ReadOnThread(records, image), -1);
+    EXPECT_EQ(entries_.size(), once);
+
+    entries_.Clear();
+    EXPECT_EQ(ReadOnThread({atFirst, atSecond}, image), 0);
+    EXPECT_EQ(entries_.size(), 2 * once);
 }
 
 }  // namespace
