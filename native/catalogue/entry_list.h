@@ -40,6 +40,11 @@ public:
         return *storage_.Append();
     }
 
+    // Storage for entries to come, made ready by a thread with time to spare
+    // while another appends; see StableStorage::PrepareBlock.
+    bool PrepareStorage() { return storage_.PrepareBlock(); }
+    void ReleasePreparedStorage() { storage_.ReleasePrepared(); }
+
     // Takes the keys of the entries appended since the last call.
     void KeyNewEntries();
     LargeVector<EntryKey>& keys() { return keys_; }

@@ -153,14 +153,17 @@ std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
     if (RunsOverlap(mftRuns)) return ToInt(StatusCode::MoveFile2);
 
     IndexReader reader(indexes.get(), volume.indexBufferSize, clusterSize, catalogue.entries, catalogue.recordNames);
-    DirectoryThread directories(reader);
+    // The thread appending entries pays for the first touch of their pages
+    // unless the pass, waiting for it, has touched them already.
+    DirectoryThread directories(reader, [&catalogue] { return catalogue.entries.PrepareStorage(); });
     // A directory added before the pass failed was met first: its failure
     // is the load's outcome, as if the pass had read it then.
     auto failed = [&directories](StatusCode code) {
         return ToInt(directories.Finish() < 0 ? StatusCode::ReadAndParseIndx : code);
     };
     MftStream stream(records.get(), record.size());
-    DirectoryJob job;
+    RunList runs;
+    Directory directory;
     std::uint32_t position = 0;
     for (const RunEntry& run : mftRuns) {
         const std::int64_t offset = ClusterOffset(run.lcn, clusterSize);
@@ -171,11 +174,12 @@ std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
             const int next = stream.Next();
             if (next < 0) return failed(StatusCode::ReadMft2);
             if (next == 0) break;
-            if (reader.NoteRecord(stream.record(), position++, job) == 0) directories.Add(std::move(job));
+            if (reader.NoteRecord(stream.record(), position++, runs, directory) == 0) directories.Add(directory);
             if (directories.Failed()) return failed(StatusCode::ReadAndParseIndx);
         }
     }
     if (directories.Finish() < 0) return ToInt(StatusCode::ReadAndParseIndx);
+    catalogue.entries.ReleasePreparedStorage();
 
     if (const std::int32_t status = FinishCatalogue(catalogue.entries, catalogue.recordNames); status != 0) {
         return status;

@@ -1,7 +1,6 @@
 #include "ntfs/index_reader.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 #include "ntfs/file_name.h"
@@ -40,15 +39,17 @@ IndexReader::IndexReader(platform::RawHandle volume, std::int32_t indexBufferSiz
       buffer_(static_cast<std::size_t>(indexBufferSize)) {}
 
 int IndexReader::ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t position) {
-    DirectoryJob job;
-    const int noted = NoteRecord(record, position, job);
-    return noted != 0 ? noted : ReadDirectory(job);
+    RunList runs;
+    Directory directory;
+    const int noted = NoteRecord(record, position, runs, directory);
+    return noted != 0 ? noted : ReadDirectory(directory);
 }
 
-int IndexReader::NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, DirectoryJob& job) {
+int IndexReader::NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, RunList& runs,
+                            Directory& directory) {
     FileRecordHeader header;
-    job.runs.clear();
-    const int parsed = ParseEntry(ParseMode::IndexAllocation, record, header, job.runs);
+    runs.clear();
+    const int parsed = ParseEntry(ParseMode::IndexAllocation, record, header, runs);
     if (parsed < 0) return 1;
     if (!header.hasRecordNumber) header.recordNumber = position;
     const std::uint32_t number = OwningRecordNumber(header);
@@ -62,16 +63,16 @@ int IndexReader::NoteRecord(std::span<std::uint8_t> record, std::uint32_t positi
     }
     if (parsed == 1) return 1;
 
-    job.nameUnits = std::min(name.units, job.name.size());
-    if (job.nameUnits > 0) std::memcpy(job.name.data(), name.bytes, 2 * job.nameUnits);
+    directory.name = name;
     // An extension record that carries a live directory's index counts as
     // that directory, in use.
-    job.flag = extension && header.flags != kFlagDirectory ? 3 : SignExtended(header.flags);
-    job.live = header.flags != kFlagDirectory;
+    directory.flag = extension && header.flags != kFlagDirectory ? 3 : SignExtended(header.flags);
+    directory.live = header.flags != kFlagDirectory;
+    directory.runs = runs;
     return 0;
 }
 
-int IndexReader::ReadDirectory(const DirectoryJob& directory) {
+int IndexReader::ReadDirectory(const Directory& directory) {
     const auto bufferSize = static_cast<std::uint64_t>(indexBufferSize_);
     for (const RunEntry& run : directory.runs) {
         // The run's bytes in 64 bits: runs of more than 2 GiB are read whole.
@@ -113,7 +114,7 @@ int IndexReader::ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft) {
     return bytes_ != nullptr ? 0 : -1;
 }
 
-int IndexReader::WalkBuffer(const DirectoryJob& directory) {
+int IndexReader::WalkBuffer(const Directory& directory) {
     const std::span<std::uint8_t> bytes(bytes_, buffer_.size());
     IndexBufferHeader bufferHeader;
     if (ParseIndexBufferHeader(bytes, bufferHeader) != 0) return 1;
@@ -141,7 +142,7 @@ int IndexReader::WalkBuffer(const DirectoryJob& directory) {
         if (!name.empty() && directory.live) {
             ResultRecord_Internal& e = entries_.Append();
             e.parentId = static_cast<std::int32_t>(key.parent);
-            CopyName(e.parentName, directory.Name());
+            CopyName(e.parentName, directory.name);
             e.id = static_cast<std::int32_t>(entry.fileReference);
             CopyName(e.name, name);
             e.nameSpace = key.nameSpace;

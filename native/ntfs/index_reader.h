@@ -2,7 +2,6 @@
 // turns every entry of its index buffers into a catalogue entry.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -16,17 +15,14 @@
 
 namespace tarnwick {
 
-// A directory whose index buffers are to be read: what its file record says,
-// kept apart from the record so that the buffers can be read after the
-// record's bytes are gone.
-struct DirectoryJob {
-    std::array<std::uint16_t, 255> name;  // the parent name of its entries
-    std::size_t nameUnits = 0;
-    std::int32_t flag = 0;                 // the flag its entries start with
-    bool live = false;                     // a deleted directory's buffers are checked, not catalogued
-    RunList runs;
-
-    NameRef Name() const { return {reinterpret_cast<const std::uint8_t*>(name.data()), nameUnits}; }
+// A directory whose index buffers are to be read, as its file record says.
+// The name and runs lie wherever the caller keeps them (the record itself, or
+// a copy made so that the buffers can be read after the record is gone).
+struct Directory {
+    NameRef name;                     // the parent name of its entries
+    std::int32_t flag = 0;            // the flag its entries start with
+    bool live = false;                // a deleted directory's buffers are checked, not catalogued
+    std::span<const RunEntry> runs;   // of its index allocation
 };
 
 class IndexReader {
@@ -44,15 +40,16 @@ public:
     int ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t position);
 
     // The first half, which needs the record: notes the record's name and
-    // flags, and for a directory with index buffers fills `job` and returns
-    // 0; 1 when there is nothing to read.
-    int NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, DirectoryJob& job);
+    // flags, and for a directory with index buffers fills `directory` (its
+    // name in the record, its runs in `runs`) and returns 0; 1 when there is
+    // nothing to read.
+    int NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, RunList& runs, Directory& directory);
 
     // The second half: reads the directory's index buffers and turns their
     // entries into catalogue entries. 0, 1 or -1 as ReadAndParseIndex. It
     // touches only the entries, the volume and what was read, never the
     // record names, so it may run beside NoteRecord on another thread.
-    int ReadDirectory(const DirectoryJob& job);
+    int ReadDirectory(const Directory& directory);
 
 private:
     // False when the buffer at `offset` was already read in this load (by a
@@ -61,7 +58,7 @@ private:
     int ReadBuffer(std::int64_t offset, std::uint64_t runBytesLeft);
     // 0 when the buffer's entries were walked, 1 when its signature is not
     // "INDX", -1 on failure.
-    int WalkBuffer(const DirectoryJob& directory);
+    int WalkBuffer(const Directory& directory);
 
     platform::RawHandle volume_;
     std::int32_t indexBufferSize_;

@@ -66,7 +66,8 @@ protected:
 
     // Notes each record in turn and reads its directory on a DirectoryThread,
     // over a volume of `image`; the thread's outcome.
-    int ReadOnThread(const std::vector<std::vector<std::uint8_t>>& records, const std::vector<std::uint8_t>& image) {
+    int ReadOnThread(const std::vector<std::vector<std::uint8_t>>& records, const std::vector<std::uint8_t>& image,
+                     std::size_t mostWaitingBytes = DirectoryThread::kMostWaitingBytes) {
         const std::string path = (testing::ScratchDir() / "thread.img").string();
         std::ofstream(path, std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
@@ -75,11 +76,12 @@ protected:
         int outcome = 0;
         {
             IndexReader reader(handle, 4096, 4096, entries_, names_);
-            DirectoryThread thread(reader);
-            DirectoryJob job;
+            DirectoryThread thread(reader, [this] { return ++waitedFor_ % 2 == 1; }, mostWaitingBytes);
+            RunList runs;
+            tarnwick::Directory directory;
             for (std::uint32_t i = 0; i < records.size(); ++i) {
                 std::vector<std::uint8_t> record = records[i];
-                if (reader.NoteRecord(record, 40 + i, job) == 0) thread.Add(std::move(job));
+                if (reader.NoteRecord(record, 40 + i, runs, directory) == 0) thread.Add(directory);
             }
             outcome = thread.Finish();
         }
@@ -92,6 +94,7 @@ protected:
     }
 
     std::vector<std::uint8_t> buffer_;
+    int waitedFor_ = 0;  // calls of the thread's work-while-waiting
     EntryList entries_;
     RecordNameList names_;
 };
@@ -134,15 +137,20 @@ TEST_F(IndexReaderTest, ADirectoryThreadReadsInOrderAndStopsAtTheFirstFailure) {
     const std::size_t once = entries_.size();
     entries_.Clear();
 
-    // Thousands of deleted directories first, more than the thread lets wait
-    // at once; none catalogues anything. Then the first copy, a directory
-    // that cannot be read, and the second copy, which must not be read.
+    // Thousands of deleted directories first, none catalogues anything. Then
+    // the first copy, a directory that cannot be read, and the second copy,
+    // which must not be read. With room for every directory, and with room
+    // for next to none, so that the pass waits (and works) at every batch.
     std::vector<std::vector<std::uint8_t>> records(6000, Directory(2, {0x11, 0x01, 0x00}));
     records.push_back(atFirst);
     records.push_back(pastTheEnd);
     records.push_back(atSecond);
-    EXPECT_EQ(ReadOnThread(records, image), -1);
-    EXPECT_EQ(entries_.size(), once);
+    for (const std::size_t room : {DirectoryThread::kMostWaitingBytes, std::size_t{1}}) {
+        entries_.Clear();
+        EXPECT_EQ(ReadOnThread(records, image, room), -1) << room;
+        EXPECT_EQ(entries_.size(), once) << room;
+    }
+    EXPECT_GT(waitedFor_, 0) << "the pass worked while the thread was behind";
 
     entries_.Clear();
     EXPECT_EQ(ReadOnThread({atFirst, atSecond}, image), 0);
