@@ -154,7 +154,13 @@ std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
 
     IndexReader reader(indexes.get(), volume.indexBufferSize, clusterSize, catalogue.entries, catalogue.recordNames);
     // The thread appending entries pays for the first touch of their pages
-    // unless the pass, waiting for it, has touched them already.
+    // unless the pass, waiting for it, has touched them already. Storage
+    // prepared and not used goes back once the thread is done, whatever the
+    // outcome (this guard outlives the thread).
+    struct ReleasePrepared {
+        EntryList& entries;
+        ~ReleasePrepared() { entries.ReleasePreparedStorage(); }
+    } releasePrepared{catalogue.entries};
     DirectoryThread directories(reader, [&catalogue] { return catalogue.entries.PrepareStorage(); });
     // A directory added before the pass failed was met first: its failure
     // is the load's outcome, as if the pass had read it then.
@@ -179,7 +185,7 @@ std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
         }
     }
     if (directories.Finish() < 0) return ToInt(StatusCode::ReadAndParseIndx);
-    catalogue.entries.ReleasePreparedStorage();
+    catalogue.entries.ReleasePreparedStorage();  // before the finishing step asks for memory
 
     if (const std::int32_t status = FinishCatalogue(catalogue.entries, catalogue.recordNames); status != 0) {
         return status;

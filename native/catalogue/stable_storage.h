@@ -4,6 +4,7 @@
 // a few mappings rather than a million heap blocks.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -34,6 +35,7 @@ public:
             if (block == nullptr) block = static_cast<T*>(platform::AllocateZeroedPages(BlockBytes()));
             if (block == nullptr) throw std::bad_alloc();
             blocks_.push_back(block);
+            blocksInUse_.store(blocks_.size(), std::memory_order_relaxed);
             used_ = 0;
         }
         return blocks_.back() + used_++;
@@ -42,8 +44,11 @@ public:
     // Makes a block ready for Append ahead of need, its pages already
     // touched, so that the first touches (the system zeroing each page) fall
     // to whoever has time for them: another thread may call it while one
-    // appends. False when enough blocks wait already or no memory is left.
+    // appends. False when enough blocks wait already, when too few elements
+    // came yet to suggest more will (a small volume would pay for blocks it
+    // never uses), or when no memory is left.
     bool PrepareBlock() {
+        if (blocksInUse_.load(std::memory_order_relaxed) < 2) return false;
         {
             const std::lock_guard lock(preparedMutex_);
             if (prepared_.size() >= kMostPrepared) return false;
@@ -67,6 +72,7 @@ public:
         for (T* block : blocks_) platform::FreePages(block, BlockBytes());
         blocks_.clear();
         blocks_.shrink_to_fit();
+        blocksInUse_.store(0, std::memory_order_relaxed);
         used_ = PerBlock();
     }
 
@@ -91,6 +97,7 @@ private:
     }
 
     std::vector<T*> blocks_;
+    std::atomic<std::size_t> blocksInUse_{0};  // blocks_.size(), for PrepareBlock on another thread
     std::size_t used_ = PerBlock();
     std::mutex preparedMutex_;
     std::vector<T*> prepared_;
