@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "catalogue/record_numbers.h"
 #include "catalogue/stable_storage.h"
 #include "platform/page_allocator.h"
 #include "tarnwick.h"
@@ -25,11 +26,8 @@ struct EntryKey {
 
     static constexpr std::uint8_t kOtherNamespace = 4;
 
-    std::int32_t Id() const { return Unbiased(static_cast<std::uint32_t>(idAndParent >> 32)); }
-    std::int32_t ParentId() const { return Unbiased(static_cast<std::uint32_t>(idAndParent)); }
-
-    static std::uint32_t Biased(std::int32_t value) { return static_cast<std::uint32_t>(value) ^ 0x80000000u; }
-    static std::int32_t Unbiased(std::uint32_t value) { return static_cast<std::int32_t>(value ^ 0x80000000u); }
+    std::int32_t Id() const { return FromOrderedBits(static_cast<std::uint32_t>(idAndParent >> 32)); }
+    std::int32_t ParentId() const { return FromOrderedBits(static_cast<std::uint32_t>(idAndParent)); }
 };
 
 class EntryList {
@@ -55,7 +53,6 @@ public:
     ResultRecord_Internal& operator[](std::size_t i) { return ordered_ ? *order_[i] : *storage_.At(i); }
     const ResultRecord_Internal& operator[](std::size_t i) const { return ordered_ ? *order_[i] : *storage_.At(i); }
 
-    std::size_t appended() const { return appended_; }
     ResultRecord_Internal* AppendedAt(std::size_t position) { return storage_.At(position); }
 
     // The catalogue order from now on, for sorting and cutting; it starts as

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "catalogue/record_numbers.h"
 #include "ntfs/file_name.h"
 #include "status/status.h"
 
@@ -46,7 +47,7 @@ void SortKeys(LargeVector<Key>& keys) {
         highest = std::max(highest, high(key));
     }
     const std::uint64_t range = std::uint64_t{highest} - lowest + 1;
-    if (range > 4 * std::uint64_t{n} + 65536) {
+    if (!WorthATableByNumber(range, n)) {
         std::sort(keys.begin(), keys.end(), KeyLess);
         return;
     }
@@ -58,7 +59,10 @@ void SortKeys(LargeVector<Key>& keys) {
     for (std::size_t i = 0; i < n;) {
         std::size_t end = i + 1;
         while (end < n && high(sorted[end]) == high(sorted[i])) ++end;
-        if (end - i > 1) std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(i), sorted.begin() + static_cast<std::ptrdiff_t>(end), KeyLess);
+        if (end - i > 1) {
+            std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(i), sorted.begin() + static_cast<std::ptrdiff_t>(end),
+                      KeyLess);
+        }
         i = end;
     }
     keys.swap(sorted);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "catalogue/record_numbers.h"
+
 namespace tarnwick {
 
 void RecordNameList::Append(std::int32_t recordNumber, NameRef name, std::int32_t flags, std::int32_t mark) {
@@ -72,8 +74,7 @@ void RecordNameList::Sort() {
             baseFlags_[static_cast<std::size_t>(element.recordNumber)] != kNoBaseRecord) {
             element.flags = baseFlags_[static_cast<std::size_t>(element.recordNumber)];
         }
-        const auto number = static_cast<std::uint32_t>(items_[i]->recordNumber) ^ 0x80000000u;
-        keyed[i] = {(std::uint64_t{number} << 32) | static_cast<std::uint32_t>(i), items_[i]};
+        keyed[i] = {(std::uint64_t{OrderedBits(element.recordNumber)} << 32) | static_cast<std::uint32_t>(i), &element};
     }
     SortKeyed(keyed);
     // The numbers come from the keys: reading them from the elements would
@@ -82,7 +83,7 @@ void RecordNameList::Sort() {
     sortedFlags_.resize(items_.size());
     for (std::size_t i = 0; i < keyed.size(); ++i) {
         items_[i] = keyed[i].second;
-        sortedNumbers_[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(keyed[i].first >> 32) ^ 0x80000000u);
+        sortedNumbers_[i] = FromOrderedBits(static_cast<std::uint32_t>(keyed[i].first >> 32));
         sortedFlags_[i] = keyed[i].second->flags;
     }
     BuildTableByNumber();
@@ -92,8 +93,7 @@ void RecordNameList::BuildTableByNumber() {
     indexByNumber_.clear();
     if (sortedNumbers_.empty()) return;
     const std::int32_t largest = sortedNumbers_.back();
-    // At most a few table slots per name, whatever numbers the records claim.
-    if (largest < 0 || static_cast<std::size_t>(largest) >= 4 * sortedNumbers_.size() + 65536) return;
+    if (largest < 0 || !WorthATableByNumber(std::uint64_t(largest) + 1, sortedNumbers_.size())) return;
     indexByNumber_.resize(static_cast<std::size_t>(largest) + 1);
     const std::size_t n = sortedNumbers_.size();
     for (std::size_t i = 0; i < n;) {
