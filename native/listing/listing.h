@@ -1,0 +1,135 @@
+// The listing: every name of every file record, read from the master file
+// table alone, with its path. A second way to read a volume beside the
+// catalogue; it shares the decoders but not the catalogue's storage.
+//
+// Rows are compact and hold no pointers: names (and stream names) live in
+// one UTF-16 arena owned by the Listing, and a path is put together on
+// request by following parent references, so a million rows cost about a
+// million times the row plus the names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tarnwick::listing {
+
+// $STANDARD_INFORMATION file attribute bits, as Windows reports them.
+namespace file_attribute {
+inline constexpr std::uint32_t kReadOnly = 0x0001;
+inline constexpr std::uint32_t kHidden = 0x0002;
+inline constexpr std::uint32_t kSystem = 0x0004;
+inline constexpr std::uint32_t kArchive = 0x0020;
+inline constexpr std::uint32_t kSparse = 0x0200;
+inline constexpr std::uint32_t kReparsePoint = 0x0400;
+inline constexpr std::uint32_t kCompressed = 0x0800;
+inline constexpr std::uint32_t kEncrypted = 0x4000;
+}  // namespace file_attribute
+
+struct ListingOptions {
+    // Also records no longer in use that still hold a valid record and names.
+    bool deleted = false;
+    // Also one row per named $DATA stream of every file listed.
+    bool streams = false;
+};
+
+// NTFS times: 100 ns ticks since 1601-01-01 UTC, as stored.
+struct Times {
+    std::int64_t creation = 0;
+    std::int64_t modification = 0;
+    std::int64_t mftChange = 0;
+    std::int64_t access = 0;
+};
+
+namespace row_flag {
+inline constexpr std::uint8_t kDirectory = 0x01;
+inline constexpr std::uint8_t kDeleted = 0x02;  // the record is no longer in use
+inline constexpr std::uint8_t kStream = 0x04;   // a named $DATA stream of the file, not a name of it
+inline constexpr std::uint8_t kOrphan = 0x08;   // the parent is not an in-use directory of that sequence
+}  // namespace row_flag
+
+struct Row {
+    std::uint64_t record = 0;
+    std::uint64_t parent = 0;
+    // Sizes of the unnamed $DATA (of the named stream for a stream row):
+    // a resident value's length; for sparse and compressed files the
+    // allocation as on disk; 0 for directories.
+    std::uint64_t dataSize = 0;
+    std::uint64_t allocatedSize = 0;
+    Times standardTimes;  // $STANDARD_INFORMATION; zero when the record has none
+    Times fileNameTimes;  // this row's $FILE_NAME
+    std::uint32_t nameOffset = 0;    // UTF-16 units into the arena
+    std::uint32_t streamOffset = 0;  // stream rows only
+    std::uint32_t attributes = 0;    // file_attribute bits
+    std::uint16_t sequence = 0;
+    std::uint16_t parentSequence = 0;
+    std::uint8_t nameLength = 0;  // UTF-16 units (NTFS names stop at 255)
+    std::uint8_t streamLength = 0;
+    std::uint8_t nameSpace = 0;  // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
+    std::uint8_t flags = 0;      // row_flag bits
+
+    bool IsDirectory() const { return (flags & row_flag::kDirectory) != 0; }
+    bool IsDeleted() const { return (flags & row_flag::kDeleted) != 0; }
+    bool IsStream() const { return (flags & row_flag::kStream) != 0; }
+    bool IsOrphan() const { return (flags & row_flag::kOrphan) != 0; }
+};
+
+enum class ListingStatus {
+    Complete = 0,
+    CutShort,        // the volume ended or a read failed inside the table: the rows read are kept
+    NotNtfs,         // no NTFS boot sector
+    UnreadableTable, // the table's own record or its runs could not be had: no rows
+};
+
+// A one-line English description of a status, for messages.
+const char* Describe(ListingStatus status);
+
+class Listing {
+public:
+    const std::vector<Row>& rows() const { return rows_; }
+    std::size_t size() const { return rows_.size(); }
+
+    std::u16string_view Name(const Row& row) const { return {arena_.data() + row.nameOffset, row.nameLength}; }
+    std::u16string_view StreamName(const Row& row) const {
+        return {arena_.data() + row.streamOffset, row.streamLength};
+    }
+
+    // Appends "/dir/sub/name" (":stream" after it for a stream row). An
+    // orphan's path starts "/$OrphanFiles/". A parent chain that comes back
+    // on itself or runs too deep is cut there and the rest goes under
+    // "/$OrphanFiles/", so every row has a path.
+    void AppendPath(const Row& row, std::u16string& out) const;
+    // Appends the path of the directory holding the row, without a
+    // trailing "/" ("" for the root).
+    void AppendParentPath(const Row& row, std::u16string& out) const;
+
+    std::uint64_t recordsRead() const { return recordsRead_; }
+    // Records in use (or, with `deleted`, candidates) that could not be
+    // decoded and gave no row.
+    std::uint64_t damagedRecords() const { return damagedRecords_; }
+    ListingStatus status() const { return status_; }
+
+private:
+    friend class ListingBuilder;
+    friend ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& options, Listing& listing);
+
+    std::vector<Row> rows_;
+    std::vector<char16_t> arena_;
+    // For each record number, the row that names it as a directory in
+    // paths, or kNoRow.
+    std::vector<std::uint32_t> directoryRow_;
+    std::uint64_t recordsRead_ = 0;
+    std::uint64_t damagedRecords_ = 0;
+    ListingStatus status_ = ListingStatus::Complete;
+};
+
+// Reads the listing of the volume behind `volume` (positioned anywhere; the
+// boot sector is read from offset 0). Replaces what `listing` held. The
+// outcome is also listing.status().
+ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& options, Listing& listing);
+
+}  // namespace tarnwick::listing
