@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace tarnwick::platform {
 
@@ -17,6 +18,23 @@ inline RawHandle InvalidHandle() { return reinterpret_cast<RawHandle>(~std::uint
 // Opens a volume path of the form \\.\X: for shared reading (never writing).
 RawHandle OpenVolume(const char16_t* volumePath);
 void CloseVolume(RawHandle handle);
+
+#if !defined(_WIN32)
+// A volume that is not a file or device of its own: a partition inside a
+// disk image, or the media of an evidence file. Reads may come from several
+// threads at once when several handles share one reader.
+class VolumeReader {
+public:
+    virtual ~VolumeReader() = default;
+    // Reads up to `length` bytes at `offset` from the volume's first byte;
+    // returns how many arrived. Fewer at the end of the volume or on an error.
+    virtual std::size_t ReadAt(std::int64_t offset, void* out, std::size_t length) = 0;
+};
+
+// A handle that reads through `reader`, with the same read-ahead and in-place
+// reads as a device; CloseVolume releases it. InvalidHandle() for no reader.
+RawHandle OpenReader(std::shared_ptr<VolumeReader> reader);
+#endif
 
 // Moves the handle to an absolute byte offset. `sequentialBytes` tells how
 // many bytes the caller means to read from there one after the other; a

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(__GLIBC__)
@@ -41,6 +42,7 @@ constexpr std::size_t kReadAheadLimit = 1 << 20;
 
 struct Volume {
     int fd = -1;
+    std::shared_ptr<VolumeReader> reader;  // instead of fd when set
     std::int64_t position = 0;
     std::int64_t sequentialEnd = 0;  // end of the run the caller announced
     std::vector<unsigned char> ahead;
@@ -87,10 +89,12 @@ bool IsRemovableBlockDevice(dev_t device) {
 }
 
 // Reads until `length` bytes arrived or the end of the volume; returns the count.
-std::size_t ReadAt(int fd, std::int64_t offset, unsigned char* out, std::size_t length) {
+std::size_t ReadAt(const Volume* volume, std::int64_t offset, unsigned char* out, std::size_t length) {
+    if (volume->reader) return std::min(volume->reader->ReadAt(offset, out, length), length);
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t n = pread(fd, out + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        const ssize_t n =
+            pread(volume->fd, out + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<std::size_t>(n);
@@ -126,10 +130,18 @@ RawHandle OpenVolume(const char16_t* volumePath) {
     return volume;
 }
 
+RawHandle OpenReader(std::shared_ptr<VolumeReader> reader) {
+    if (!reader) return InvalidHandle();
+    auto* volume = new (std::nothrow) Volume;
+    if (volume == nullptr) return InvalidHandle();
+    volume->reader = std::move(reader);
+    return volume;
+}
+
 void CloseVolume(RawHandle handle) {
     if (handle == nullptr || handle == InvalidHandle()) return;
     auto* volume = static_cast<Volume*>(handle);
-    close(volume->fd);
+    if (volume->fd >= 0) close(volume->fd);
     delete volume;
 }
 
@@ -164,7 +176,7 @@ unsigned char* ServeAhead(Volume* volume, std::uint32_t length, std::size_t& got
     if (volume->ahead.size() < want) volume->ahead.resize(std::max(want, std::size_t{64} << 10));
     volume->aheadStart = start;
     volume->aheadFrom = start;
-    volume->aheadLength = ReadAt(volume->fd, start, volume->ahead.data(), want);
+    volume->aheadLength = ReadAt(volume, start, volume->ahead.data(), want);
     got = std::min<std::size_t>(volume->aheadLength, length);
     volume->position += static_cast<std::int64_t>(got);
     return got == length ? volume->ahead.data() : nullptr;
@@ -183,7 +195,7 @@ bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length) {
         std::memcpy(out, volume->ahead.data() + (start - volume->aheadStart), got);
         return got == length;
     }
-    got = ReadAt(volume->fd, start, out, length);
+    got = ReadAt(volume, start, out, length);
     volume->position += static_cast<std::int64_t>(got);
     return got == length;
 }
@@ -198,7 +210,7 @@ std::uint8_t* ReadInPlace(RawHandle handle, std::uint8_t* fallback, std::uint32_
         return held;
     }
     if (got > 0) return nullptr;
-    got = ReadAt(volume->fd, start, fallback, length);
+    got = ReadAt(volume, start, fallback, length);
     volume->position += static_cast<std::int64_t>(got);
     return got == length ? fallback : nullptr;
 }
