@@ -346,7 +346,11 @@ void Writer::Generate(const GenerateOptions& o) {
         // a tree of realistic depth with both wide and deep parts.
         const std::uint64_t parent = rng.Chance(30) ? rng.Below(d) : d - 1 - rng.Below(std::min<std::uint64_t>(d, 8));
         ntfs_inode* dir = Open(dirs[parent].ref);
-        ntfs_inode* ni = Create(dir, RandomName(rng, "d" + Base36(d), true), S_IFDIR);
+        // Appended rather than `"d" + Base36(d)`: GCC 12's -Wrestrict misreads
+        // that insert-at-front in Release builds as an overlapping copy.
+        std::string tag = "d";
+        tag += Base36(d);
+        ntfs_inode* ni = Create(dir, RandomName(rng, tag, true), S_IFDIR);
         dirs.push_back({parent, ni->mft_no});
         ntfs_inode_close_in_dir(ni, dir);
         ntfs_inode_close(dir);
