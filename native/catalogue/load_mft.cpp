@@ -8,6 +8,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/directory_thread.h"
 #include "catalogue/finish_catalogue.h"
+#include "mft/mft_stream.h"
 #include "ntfs/file_record.h"
 #include "ntfs/index_reader.h"
 #include "platform/platform.h"
@@ -46,57 +47,6 @@ bool RunsOverlap(const RunList& runs) {
     }
     return false;
 }
-
-// Reads the master file table as one stream of records across its runs. A
-// run may end inside a record when clusters are smaller than records; that
-// record is completed from the start of the next run instead of being lost
-// and every later record read half a record off.
-class MftStream {
-public:
-    MftStream(platform::RawHandle volume, std::size_t recordSize) : volume_(volume), record_(recordSize) {}
-
-    // Positions at a run; false when the volume refuses the position.
-    bool StartRun(std::int64_t offset, std::uint64_t bytes) {
-        runLeft_ = bytes;
-        return platform::SetPosition(volume_, offset, bytes);
-    }
-
-    // Reads the next whole record of the current run: 1 when record() holds
-    // one, 0 when the run is used up (any part read waits for the next run),
-    // -1 when a read failed. A record inside one run is parsed where the
-    // platform holds it, without a copy; one split between runs is put
-    // together in the stream's own buffer.
-    int Next() {
-        while (runLeft_ > 0) {
-            if (filled_ == 0 && runLeft_ >= record_.size()) {
-                current_ = platform::ReadInPlace(volume_, record_.data(), static_cast<std::uint32_t>(record_.size()));
-                if (current_ == nullptr) return -1;
-                runLeft_ -= record_.size();
-                return 1;
-            }
-            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(record_.size() - filled_, runLeft_));
-            if (!platform::ReadExact(volume_, record_.data() + filled_, static_cast<std::uint32_t>(want))) return -1;
-            filled_ += want;
-            runLeft_ -= want;
-            if (filled_ == record_.size()) {
-                filled_ = 0;
-                current_ = record_.data();
-                return 1;
-            }
-        }
-        return 0;
-    }
-
-    // Valid until the next call of Next.
-    std::span<std::uint8_t> record() { return {current_, record_.size()}; }
-
-private:
-    platform::RawHandle volume_;
-    std::vector<std::uint8_t> record_;
-    std::uint8_t* current_ = nullptr;
-    std::size_t filled_ = 0;
-    std::uint64_t runLeft_ = 0;
-};
 
 void TrimAndLogTime(Catalogue& catalogue) {
     platform::TrimWorkingSet();
