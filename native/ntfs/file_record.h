@@ -14,6 +14,7 @@ namespace file_record {
 inline constexpr std::size_t kSignature = 0;             // "FILE"
 inline constexpr std::size_t kUsaOffset = 4;             // u16: position of the update sequence array
 inline constexpr std::size_t kUsaCount = 6;              // u16: words in it, the sequence number included
+inline constexpr std::size_t kSequenceNumber = 16;       // u16: raised each time the record is freed
 inline constexpr std::size_t kFirstAttributeOffset = 20; // u16
 inline constexpr std::size_t kFlags = 22;                // u16: bit 0 in use, bit 1 directory
 inline constexpr std::size_t kBaseRecord = 32;           // u64; 0 for a base record
