@@ -4,10 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <vector>
+
+#include "byte_size.h"
+#include "ewf_source.h"
+#include "partition_table.h"
 
 namespace tarnwick::cli {
 
@@ -95,6 +102,259 @@ std::optional<std::string> ReadBootSector(const std::string& path, std::array<st
     }
     close(fd);
     return std::nullopt;
+}
+
+namespace {
+
+constexpr std::size_t kSector = 512;
+// Logical partitions chain through one extended boot record each; real
+// disks have a handful, so a longer chain is damage (or a loop).
+constexpr int kMaxLogicalPartitions = 128;
+
+class FileReader final : public platform::VolumeReader {
+public:
+    explicit FileReader(int fd) : fd_(fd) {}
+    ~FileReader() override { close(fd_); }
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    std::size_t ReadAt(std::int64_t offset, void* out, std::size_t length) override {
+        auto* bytes = static_cast<unsigned char*>(out);
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t n = pread(fd_, bytes + done, length - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        return done;
+    }
+
+private:
+    int fd_;
+};
+
+// A volume at an offset inside a disk: offsets from the volume's first
+// byte, reads stopping at the end of the partition.
+class SliceReader final : public platform::VolumeReader {
+public:
+    SliceReader(std::shared_ptr<platform::VolumeReader> disk, std::uint64_t start, std::uint64_t length)
+        : disk_(std::move(disk)), start_(start), length_(length) {}
+
+    std::size_t ReadAt(std::int64_t offset, void* out, std::size_t length) override {
+        if (offset < 0 || static_cast<std::uint64_t>(offset) >= length_) return 0;
+        const std::uint64_t room = length_ - static_cast<std::uint64_t>(offset);
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length, room));
+        return disk_->ReadAt(static_cast<std::int64_t>(start_ + static_cast<std::uint64_t>(offset)), out, want);
+    }
+
+private:
+    std::shared_ptr<platform::VolumeReader> disk_;
+    std::uint64_t start_;
+    std::uint64_t length_;
+};
+
+std::vector<std::uint8_t> ReadBytes(platform::VolumeReader& disk, std::uint64_t offset, std::size_t length) {
+    std::vector<std::uint8_t> bytes(length, 0);
+    if (offset <= static_cast<std::uint64_t>(INT64_MAX)) disk.ReadAt(static_cast<std::int64_t>(offset), bytes.data(), length);
+    return bytes;
+}
+
+bool IsNtfsBootSector(std::span<const std::uint8_t> sector) {
+    return sector.size() >= 7 && std::memcmp(sector.data() + 3, "NTFS", 4) == 0;
+}
+
+std::string HexType(std::uint8_t type) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", type);
+    return text;
+}
+
+// An MBR's four slots must each be unused or carry a boot flag of 0 or 0x80;
+// a boot sector of some file system with the 0x55AA signature fails that.
+bool LooksLikeMbr(std::span<const std::uint8_t> sector) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::uint8_t status = sector[mbr::kEntries + i * mbr::kEntrySize];
+        if (status != 0 && status != 0x80) return false;
+    }
+    return true;
+}
+
+std::optional<std::string> ReadGpt(platform::VolumeReader& disk, std::vector<Partition>& partitions) {
+    // The header sits in LBA 1: byte 512 on disks of 512-byte sectors, 4096 on 4Kn disks.
+    for (const std::uint32_t sectorSize : {512u, 4096u}) {
+        const std::vector<std::uint8_t> sector = ReadBytes(disk, sectorSize, sectorSize);
+        const GptHeaderResult found = ParseGptHeader(sector);
+        if (found.problem) return found.problem;
+        if (!found.header) continue;
+        const GptHeader& header = *found.header;
+        if (header.entriesLba > UINT64_MAX / sectorSize) return std::string("GPT header damaged: entries out of range");
+        const std::vector<std::uint8_t> entries =
+            ReadBytes(disk, header.entriesLba * sectorSize, static_cast<std::size_t>(header.EntryBytes()));
+        return ParseGptEntries(entries, header, sectorSize, partitions);
+    }
+    return std::string("a protective MBR but no GPT header");
+}
+
+std::optional<std::string> ReadLogicalPartitions(platform::VolumeReader& disk, std::uint64_t extendedLba,
+                                                 std::vector<Partition>& partitions) {
+    std::set<std::uint64_t> visited;
+    std::uint64_t ebrLba = extendedLba;
+    for (int number = 5; number < 5 + kMaxLogicalPartitions; ++number) {
+        if (!visited.insert(ebrLba).second) return std::string("the chain of logical partitions loops");
+        const std::vector<std::uint8_t> sector = ReadBytes(disk, ebrLba * kSector, kSector);
+        const auto slots = ParseMbr(sector);
+        if (!slots) return "extended boot record at byte " + std::to_string(ebrLba * kSector) + " is damaged";
+        const TableEntry& logical = (*slots)[0];
+        if (logical.mbrType != 0 && logical.sectors != 0) {
+            partitions.push_back({number, (ebrLba + logical.firstLba) * kSector, logical.sectors * kSector,
+                                  HexType(logical.mbrType)});
+        }
+        const TableEntry& next = (*slots)[1];
+        if (next.mbrType == 0 || next.firstLba == 0) return std::nullopt;
+        ebrLba = extendedLba + next.firstLba;
+    }
+    return std::string("more logical partitions than a disk holds: the chain is damaged");
+}
+
+// The partitions of the disk's table; an empty list and no message when the
+// first sector is not a partition table.
+std::optional<std::string> ReadPartitions(platform::VolumeReader& disk, std::vector<Partition>& partitions) {
+    const std::vector<std::uint8_t> first = ReadBytes(disk, 0, kSector);
+    const auto slots = ParseMbr(first);
+    if (!slots || !LooksLikeMbr(first)) return std::nullopt;
+    for (const TableEntry& slot : *slots) {
+        if (slot.mbrType == mbr::kProtective) return ReadGpt(disk, partitions);
+    }
+    for (std::size_t i = 0; i < slots->size(); ++i) {
+        const TableEntry& slot = (*slots)[i];
+        if (slot.mbrType == 0 || slot.sectors == 0) continue;
+        if (IsExtendedType(slot.mbrType)) {
+            if (auto problem = ReadLogicalPartitions(disk, slot.firstLba, partitions)) return problem;
+            continue;
+        }
+        partitions.push_back({static_cast<int>(i) + 1, slot.firstLba * kSector, slot.sectors * kSector,
+                              HexType(slot.mbrType)});
+    }
+    std::sort(partitions.begin(), partitions.end(), [](const Partition& a, const Partition& b) { return a.number < b.number; });
+    return std::nullopt;
+}
+
+std::string Where(const Partition& partition) {
+    return std::to_string(partition.number) + " (at byte " + std::to_string(partition.start) + ", " +
+           HumanBytes(partition.length) + ")";
+}
+
+std::string Numbers(const std::vector<Partition>& partitions) {
+    std::string text;
+    for (const Partition& partition : partitions) text += (text.empty() ? "" : ", ") + std::to_string(partition.number);
+    return text;
+}
+
+// Opens the file itself: an evidence file's media, or the file or device.
+std::optional<std::string> OpenContainer(const std::string& path, std::shared_ptr<platform::VolumeReader>& disk,
+                                         std::uint64_t& size, bool& evidence) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ErrnoText(errno);
+    auto file = std::make_shared<FileReader>(fd);
+    std::uint8_t head[8] = {};
+    file->ReadAt(0, head, sizeof head);
+    if (IsEwfSignature(head)) {
+        evidence = true;
+        file.reset();
+        return OpenEwf(path, disk, size);
+    }
+    const off_t end = lseek(fd, 0, SEEK_END);
+    if (end < 0) return ErrnoText(errno);
+    size = static_cast<std::uint64_t>(end);
+    disk = std::move(file);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> OpenSource(const Source& source, const SourceOptions& options, OpenedSource& opened) {
+    std::shared_ptr<platform::VolumeReader> disk;
+    std::uint64_t size = 0;
+    opened = {};
+    if (auto problem = OpenContainer(source.path, disk, size, opened.evidenceFile)) return problem;
+
+    if (options.offset) {
+        const std::uint64_t offset = *options.offset;
+        if (offset >= size) {
+            return "offset " + std::to_string(offset) + " is past the end (" + std::to_string(size) + " bytes)";
+        }
+        if (!IsNtfsBootSector(ReadBytes(*disk, offset, kSector))) {
+            return "no NTFS volume at offset " + std::to_string(offset);
+        }
+        opened.offset = offset;
+        opened.length = size - offset;
+        opened.volume = std::make_shared<SliceReader>(std::move(disk), offset, opened.length);
+        return std::nullopt;
+    }
+
+    const bool ntfsAtStart = IsNtfsBootSector(ReadBytes(*disk, 0, kSector));
+    if (ntfsAtStart && !options.partition) {
+        opened.length = size;
+        opened.volume = std::move(disk);
+        return std::nullopt;
+    }
+    if (ntfsAtStart) return std::string("no partition table: the source is an NTFS volume itself");
+    std::vector<Partition> partitions;
+    if (auto problem = ReadPartitions(*disk, partitions)) return "partition table damaged: " + *problem;
+    if (partitions.empty()) {
+        if (options.partition) return std::string("no partition table");
+        // Not a disk either: the reader of the volume says why it is not NTFS.
+        opened.length = size;
+        opened.volume = std::move(disk);
+        return std::nullopt;
+    }
+    // A table that points past the disk's end is damaged (or the image is cut
+    // short); either way no partition of it can be trusted blindly.
+    for (const Partition& partition : partitions) {
+        if (partition.start >= size || partition.length > size - partition.start) {
+            return "partition " + std::to_string(partition.number) + " (bytes " + std::to_string(partition.start) +
+                   " to " + std::to_string(partition.start + partition.length) + ") lies outside the disk (" +
+                   std::to_string(size) + " bytes); --offset BYTES reads a volume at a byte offset";
+        }
+    }
+    std::vector<Partition> ntfs;
+    for (const Partition& partition : partitions) {
+        if (IsNtfsBootSector(ReadBytes(*disk, partition.start, kSector))) ntfs.push_back(partition);
+    }
+    const Partition* chosen = nullptr;
+    if (options.partition) {
+        const int wanted = *options.partition;
+        const auto it = std::find_if(partitions.begin(), partitions.end(),
+                                     [&](const Partition& p) { return p.number == wanted; });
+        if (it == partitions.end()) {
+            return "no partition " + std::to_string(wanted) + " (the table has " + Numbers(partitions) + ")";
+        }
+        if (std::none_of(ntfs.begin(), ntfs.end(), [&](const Partition& p) { return p.number == wanted; })) {
+            return "partition " + Where(*it) + " is not NTFS";
+        }
+        chosen = &*it;
+    } else if (ntfs.empty()) {
+        return "no NTFS partition in the partition table (partitions " + Numbers(partitions) + ")";
+    } else if (ntfs.size() > 1) {
+        std::string list;
+        for (const Partition& partition : ntfs) list += (list.empty() ? "" : ", ") + Where(partition);
+        return std::to_string(ntfs.size()) + " NTFS partitions: " + list + "; choose one with --partition N";
+    } else {
+        chosen = &ntfs.front();
+    }
+    opened.offset = chosen->start;
+    opened.length = chosen->length;
+    opened.partition = chosen->number;
+    opened.volume = std::make_shared<SliceReader>(std::move(disk), chosen->start, chosen->length);
+    return std::nullopt;
+}
+
+SourceHandle OpenHandle(const OpenedSource& opened) { return SourceHandle(platform::OpenReader(opened.volume)); }
+
+void ReadBootSector(const OpenedSource& opened, std::array<std::uint8_t, 512>& boot) {
+    boot.fill(0);
+    if (opened.volume) opened.volume->ReadAt(0, boot.data(), boot.size());
 }
 
 }  // namespace tarnwick::cli

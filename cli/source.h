@@ -1,12 +1,16 @@
-// SOURCE on the command line: a block device, a volume image, or a drive
-// letter that TARNWICK_DRIVE_<letter> maps to one of those.
+// SOURCE on the command line: a block device, a volume image, a whole disk
+// (image) with a partition table, an E01 evidence file, or a drive letter
+// that TARNWICK_DRIVE_<letter> maps to one of those.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/platform.h"
 
 namespace tarnwick::cli {
 
@@ -32,5 +36,39 @@ std::optional<std::string> CheckReadable(const std::string& path);
 // The first 512 bytes of the volume, read-only; bytes past a short read stay
 // zero (and then fail the signature test, as in the library).
 std::optional<std::string> ReadBootSector(const std::string& path, std::array<std::uint8_t, 512>& boot);
+
+// Where in the source the volume lies, as the user asked.
+struct SourceOptions {
+    std::optional<std::uint64_t> offset;  // --offset BYTES
+    std::optional<int> partition;         // --partition N
+};
+
+// The volume a command reads, once the disk or evidence file around it is
+// understood.
+struct OpenedSource {
+    std::shared_ptr<platform::VolumeReader> volume;
+    std::uint64_t offset = 0;  // of the volume in the disk (or the file)
+    std::uint64_t length = 0;  // bytes from there to the end of the partition or disk
+    int partition = 0;         // the partition's number; 0 when none was involved
+    bool evidenceFile = false; // read through libewf
+    // The library's own drive mapping reaches exactly this volume.
+    bool WholeFile() const { return offset == 0 && partition == 0 && !evidenceFile; }
+};
+
+// Opens the volume in `source.path`: a volume from its first byte unless an
+// offset or partition is given or the first sector is a partition table
+// with NTFS partitions. Returns a one-line reason when it cannot.
+std::optional<std::string> OpenSource(const Source& source, const SourceOptions& options, OpenedSource& opened);
+
+// A handle over the opened volume for the library's readers; CloseVolume
+// (or the holder) releases it.
+struct HandleCloser {
+    void operator()(void* handle) const { platform::CloseVolume(handle); }
+};
+using SourceHandle = std::unique_ptr<void, HandleCloser>;
+SourceHandle OpenHandle(const OpenedSource& opened);
+
+// The first 512 bytes of an opened volume (zero past a short read).
+void ReadBootSector(const OpenedSource& opened, std::array<std::uint8_t, 512>& boot);
 
 }  // namespace tarnwick::cli

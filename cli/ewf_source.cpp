@@ -1,0 +1,117 @@
+#include "ewf_source.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(TARNWICK_HAVE_LIBEWF)
+#include <libewf.h>
+
+#include <mutex>
+#endif
+
+namespace tarnwick::cli {
+
+namespace {
+// "EVF", then 0x09 0x0D 0x0A 0xFF 0x00, at the start of every segment file.
+constexpr std::uint8_t kEwfSignature[] = {'E', 'V', 'F', 0x09, 0x0D, 0x0A, 0xFF, 0x00};
+}  // namespace
+
+bool IsEwfSignature(std::span<const std::uint8_t> firstBytes) {
+    return firstBytes.size() >= sizeof kEwfSignature &&
+           std::memcmp(firstBytes.data(), kEwfSignature, sizeof kEwfSignature) == 0;
+}
+
+#if defined(TARNWICK_HAVE_LIBEWF)
+
+namespace {
+
+// libewf reports a chain of calls, one per line, innermost first: the first
+// line says what went wrong.
+std::string TakeError(libewf_error_t*& error, const char* fallback) {
+    std::string text = fallback;
+    if (error != nullptr) {
+        char buffer[1024] = {};
+        if (libewf_error_sprint(error, buffer, sizeof buffer) > 0) {
+            std::string reason(buffer, strnlen(buffer, sizeof buffer));
+            reason = reason.substr(0, reason.find_first_of("\r\n"));
+            if (const auto colon = reason.find(": "); colon != std::string::npos) reason = reason.substr(colon + 2);
+            if (!reason.empty()) text += ": " + reason;
+        }
+        libewf_error_free(&error);
+    }
+    return text;
+}
+
+class EwfReader final : public platform::VolumeReader {
+public:
+    explicit EwfReader(libewf_handle_t* handle) : handle_(handle) {}
+    ~EwfReader() override {
+        libewf_handle_close(handle_, nullptr);
+        libewf_handle_free(&handle_, nullptr);
+    }
+    EwfReader(const EwfReader&) = delete;
+    EwfReader& operator=(const EwfReader&) = delete;
+
+    std::size_t ReadAt(std::int64_t offset, void* out, std::size_t length) override {
+        // One libewf handle keeps chunk caches and file positions of its own.
+        const std::lock_guard lock(mutex_);
+        auto* bytes = static_cast<std::uint8_t*>(out);
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t n = libewf_handle_read_random(handle_, bytes + done, length - done,
+                                                        static_cast<off64_t>(offset) + static_cast<off64_t>(done), nullptr);
+            if (n <= 0) break;  // the end of the media, or a chunk that fails its checksum
+            done += static_cast<std::size_t>(n);
+        }
+        return done;
+    }
+
+private:
+    libewf_handle_t* handle_;
+    std::mutex mutex_;
+};
+
+}  // namespace
+
+bool EwfSupported() { return true; }
+
+std::optional<std::string> OpenEwf(const std::string& path, std::shared_ptr<platform::VolumeReader>& media,
+                                   std::uint64_t& mediaSize) {
+    libewf_error_t* error = nullptr;
+    char** segments = nullptr;
+    int segmentCount = 0;
+    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &segments, &segmentCount, &error) != 1) {
+        return TakeError(error, "damaged E01 evidence file: its segment files cannot be found");
+    }
+    libewf_handle_t* handle = nullptr;
+    if (libewf_handle_initialize(&handle, &error) != 1) {
+        libewf_glob_free(segments, segmentCount, nullptr);
+        return TakeError(error, "cannot read E01 evidence files");
+    }
+    const int opened = libewf_handle_open(handle, segments, segmentCount, LIBEWF_OPEN_READ, &error);
+    libewf_glob_free(segments, segmentCount, nullptr);
+    if (opened != 1) {
+        libewf_handle_free(&handle, nullptr);
+        return TakeError(error, "damaged E01 evidence file");
+    }
+    auto reader = std::make_shared<EwfReader>(handle);
+    size64_t size = 0;
+    if (libewf_handle_get_media_size(handle, &size, &error) != 1) {
+        return TakeError(error, "damaged E01 evidence file: no media size");
+    }
+    mediaSize = size;
+    media = std::move(reader);
+    return std::nullopt;
+}
+
+#else
+
+bool EwfSupported() { return false; }
+
+std::optional<std::string> OpenEwf(const std::string&, std::shared_ptr<platform::VolumeReader>&, std::uint64_t&) {
+    return std::string("an E01 evidence file, and this tarnwick was built without libewf");
+}
+
+#endif
+
+}  // namespace tarnwick::cli
