@@ -10,7 +10,7 @@
 #include "fuzz_support.h"
 #include "ntfs/file_name.h"
 #include "ntfs/file_record.h"
-#include "ntfs/index_reader.h"
+#include "catalogue/index_reader.h"
 #include "platform/platform.h"
 
 namespace {

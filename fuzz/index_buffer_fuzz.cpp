@@ -13,7 +13,7 @@
 #include "catalogue/entry_list.h"
 #include "catalogue/record_name_list.h"
 #include "fuzz_support.h"
-#include "ntfs/index_reader.h"
+#include "catalogue/index_reader.h"
 #include "platform/platform.h"
 
 namespace {

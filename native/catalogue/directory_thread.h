@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "ntfs/index_reader.h"
+#include "catalogue/index_reader.h"
 
 namespace tarnwick {
 

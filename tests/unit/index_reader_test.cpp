@@ -9,7 +9,7 @@
 #include "catalogue/entry_list.h"
 #include "catalogue/record_name_list.h"
 #include "ntfs/file_record.h"
-#include "ntfs/index_reader.h"
+#include "catalogue/index_reader.h"
 #include "ntfs_builders.h"
 #include "platform/platform.h"
 #include "test_volumes.h"

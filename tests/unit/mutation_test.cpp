@@ -12,7 +12,7 @@
 #include "ntfs/file_name.h"
 #include "ntfs/file_record.h"
 #include "ntfs/index_buffer.h"
-#include "ntfs/index_reader.h"
+#include "catalogue/index_reader.h"
 #include "ntfs_builders.h"
 #include "platform/platform.h"
 #include "test_volumes.h"

@@ -1,4 +1,4 @@
-#include "ntfs/index_reader.h"
+#include "catalogue/index_reader.h"
 
 #include <algorithm>
 #include <limits>

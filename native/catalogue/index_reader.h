@@ -8,7 +8,7 @@
 
 #include "catalogue/entry_list.h"
 #include "catalogue/record_name_list.h"
-#include "ntfs/buffers_read.h"
+#include "catalogue/buffers_read.h"
 #include "ntfs/data_runs.h"
 #include "ntfs/file_name.h"
 #include "platform/platform.h"
