@@ -16,7 +16,7 @@ tool=$1
 out=$2
 built=${3:-}
 root=$(cd "$(dirname "$0")/.." && pwd)
-images=${TARNWICK_NTFS_IMAGES:-$root/../shared/ntfs-images}
+images=${TARNWICK_SHARED_IMAGES:-$root/../shared/ntfs-images}
 work=$out/images
 mkdir -p "$work"
 

@@ -43,7 +43,7 @@ namespace Corvane.Tests
         {
             get
             {
-                string configured = Environment.GetEnvironmentVariable("TARNWICK_NTFS_IMAGES");
+                string configured = Environment.GetEnvironmentVariable("TARNWICK_SHARED_IMAGES");
                 if (!string.IsNullOrEmpty(configured))
                 {
                     return Directory.Exists(configured) ? configured : null;

@@ -23,12 +23,12 @@ export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPE
 # Decompressed images are kept between runs; the made volume is rebuilt each time.
 export CORVANE_SCRATCH="$build/corvane-volumes"
 mkdir -p "$CORVANE_SCRATCH"
-images=$root/../shared/ntfs-images
+images=${TARNWICK_SHARED_IMAGES:-$root/../shared/ntfs-images}
 if [ -d "$images" ]; then
-  TARNWICK_NTFS_IMAGES=$(cd "$images" && pwd)
-  export TARNWICK_NTFS_IMAGES
+  TARNWICK_SHARED_IMAGES=$(cd "$images" && pwd)
+  export TARNWICK_SHARED_IMAGES
 else
-  echo "corvane: no shared NTFS images beside the checkout; only the made volume is used"
+  echo "corvane: no shared NTFS images at $images; only the made volume is used"
 fi
 
 # The volumes the project's own builder made in the build, when there are any.

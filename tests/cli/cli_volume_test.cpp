@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "../shared_images.h"
+
 #include "test_volume.h"
 #include "tool_run.h"
 
@@ -344,7 +346,7 @@ namespace {
 class CliOnRealVolumes : public ::testing::Test {
 protected:
     void SetUp() override {
-        images_ = NTFS_IMAGES_DIR;
+        images_ = tarnwick::testdata::SharedImagesDir();
         if (!fs::is_directory(images_)) GTEST_SKIP() << "no " << images_;
         char pattern[] = "/tmp/tarnwick-cli-real-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

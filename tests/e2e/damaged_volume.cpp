@@ -14,6 +14,7 @@
 #include "ntfs/file_record.h"
 #include "ntfs/index_buffer.h"
 #include "tarnwick.h"
+#include "../shared_images.h"
 
 namespace tarnwick::e2e {
 
@@ -63,7 +64,7 @@ std::uint64_t Little(const std::vector<std::uint8_t>& b, std::size_t at, std::si
 }  // namespace
 
 std::optional<Volume> Volume::Shared(const std::string& relative) {
-    const fs::path source = fs::path(TARNWICK_SOURCE_DIR) / ".." / "shared" / "ntfs-images" / (relative + ".xz");
+    const fs::path source = tarnwick::testdata::SharedImagesDir() / (relative + ".xz");
     if (!fs::exists(source)) return std::nullopt;
     const fs::path image = WorkDir() / fs::path(relative).filename();
     if (!MakeOnce(image, "xz -dc '" + source.string() + "' >")) return std::nullopt;

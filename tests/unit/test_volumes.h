@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+#include "../shared_images.h"
+
 namespace tarnwick::testing {
 
 // Maps drive letter T to `path` for the life of the object.
@@ -48,10 +50,9 @@ inline std::string FreshVolume(const std::string& name, int megabytes = 16, int 
     return path.string();
 }
 
-// One of the real images beside the project, decompressed once; "" when the
-// folder is not there.
+// One of the real images, decompressed once; "" when it is not there.
 inline std::string SharedImage(const std::string& relative) {
-    const auto source = std::filesystem::path(TARNWICK_SOURCE_DIR) / ".." / "shared" / "ntfs-images" / (relative + ".xz");
+    const auto source = testdata::SharedImagesDir() / (relative + ".xz");
     if (!std::filesystem::exists(source)) return "";
     const auto path = ScratchDir() / std::filesystem::path(relative).filename();
     if (!std::filesystem::exists(path)) {

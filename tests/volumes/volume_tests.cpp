@@ -2,10 +2,11 @@
 //  * every volume built from tests/volumes/*.vol is loaded through the public
 //    interface and compared entry by entry with its expected catalogue;
 //  * The Sleuth Kit's fls lists the same images, and on the images made by
-//    Windows and others in ../shared/ntfs-images; its listing must agree with
+//    Windows and others (tests/shared_images.h finds them); its listing must agree with
 //    the catalogue except for the differences the design documents.
 #include "catalogue_rows.h"
 #include "fls_check.h"
+#include "../shared_images.h"
 
 #include <gtest/gtest.h>
 
@@ -138,7 +139,7 @@ protected:
     // Decompresses the image into the build tree once; "" when the shared
     // folder is absent.
     static std::string Image(const SharedImage& s) {
-        const fs::path source = fs::path(TARNWICK_SHARED_IMAGES) / s.folder;
+        const fs::path source = tarnwick::testdata::SharedImagesDir() / s.folder;
         const fs::path packed = source / (std::string(s.file) + (s.sparseTar ? ".tar.xz" : ".xz"));
         if (!fs::exists(packed)) return {};
         const fs::path dir = fs::path(TARNWICK_VOLUMES_SCRATCH) / s.folder;

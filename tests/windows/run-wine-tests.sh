@@ -10,14 +10,14 @@
 # Usage: run-wine-tests.sh WINDOWS_X64_BUILD LINUX_BUILD
 # Images: a fresh mkntfs/ntfscp volume, a generated one when the Linux build
 # has tarnwick-volume-builder, and the shared real images when
-# ../shared/ntfs-images is beside the project (TARNWICK_NTFS_IMAGES names
+# ../shared/ntfs-images is beside the project (TARNWICK_SHARED_IMAGES names
 # another folder); all are made or decompressed inside WINDOWS_X64_BUILD.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 winbuild=$(cd "${1:?usage: run-wine-tests.sh WINDOWS_X64_BUILD LINUX_BUILD}" && pwd)
 linuxbuild=$(cd "${2:?usage: run-wine-tests.sh WINDOWS_X64_BUILD LINUX_BUILD}" && pwd)
-shared=${TARNWICK_NTFS_IMAGES:-$root/../shared/ntfs-images}
+shared=${TARNWICK_SHARED_IMAGES:-$root/../shared/ntfs-images}
 
 export WINEPREFIX=$winbuild/wineprefix
 export WINEDEBUG=-all
