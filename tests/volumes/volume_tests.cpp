@@ -3,7 +3,7 @@
 //    interface and compared entry by entry with its expected catalogue;
 //  * The Sleuth Kit's fls lists the same images, and on the images made by
 //    Windows and others (tests/shared_images.h finds them); its listing must agree with
-//    the catalogue except for the differences the design documents.
+//    the catalogue except for the differences docs/volumes.md lists.
 #include "catalogue_rows.h"
 #include "fls_check.h"
 #include "../shared_images.h"

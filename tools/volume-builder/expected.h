@@ -2,7 +2,8 @@
 // test: libntfs-3g supplies the geometry, the MFT's runs and attribute-list
 // lookups; the index buffers are read raw and the catalogue rules applied here.
 //
-// The rules, as the library's design states them:
+// The catalogue's rules, restated here so that the two derivations stay
+// independent:
 //  * entries come only from the INDX buffers of the $INDEX_ALLOCATION of
 //    directories in use (file record flags exactly 3); names found only in an
 //    index root give no entry; the index bitmap is not consulted, so entries
