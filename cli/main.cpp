@@ -9,8 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "listing.h"
+#include "catalogue_output.h"
+#include "listing/listing.h"
+#include "listing_output.h"
+#include "ntfs/file_record.h"
 #include "output_buffer.h"
+#include "platform/platform.h"
 #include "source.h"
 #include "tarnwick.h"
 #include "text_format.h"
@@ -23,13 +27,17 @@
 namespace {
 
 using namespace tarnwick::cli;
+namespace listing = tarnwick::listing;
+namespace platform = tarnwick::platform;
+using tarnwick::kFlagDirectory;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 constexpr std::string_view kUsage =
-    "usage: tarnwick list [--format csv|jsonl] SOURCE\n"
+    "usage: tarnwick list [--format csv|jsonl] [--deleted] [--streams] SOURCE\n"
+    "       tarnwick list --catalogue [--format csv|jsonl] SOURCE\n"
     "       tarnwick info SOURCE\n"
     "       tarnwick --help | --version\n";
 
@@ -37,14 +45,22 @@ constexpr std::string_view kHelp =
     "Lists every file and directory of an NTFS volume by reading the raw volume.\n"
     "\n"
     "Commands:\n"
-    "  list SOURCE   one line per entry on standard output: record number, parent\n"
-    "                record number, full path, name, type, data size, allocated\n"
-    "                size, the four times (ISO 8601 UTC) and the raw flags\n"
-    "  info SOURCE   the volume's geometry, its number of entries and the load time\n"
+    "  list SOURCE   one line per name of every file record on standard output:\n"
+    "                record and sequence numbers, parent record and sequence,\n"
+    "                full path, name, namespace, type, data size, allocated size,\n"
+    "                the four $STANDARD_INFORMATION and the four $FILE_NAME times\n"
+    "                (ISO 8601 UTC) and the attributes\n"
+    "  info SOURCE   the volume's geometry, its numbers of names and of catalogue\n"
+    "                entries, and the time each took to read\n"
     "\n"
     "Options:\n"
     "  --format csv    CSV with a header line (the default)\n"
     "  --format jsonl  one JSON object per line\n"
+    "  --deleted       also the records no longer in use that still hold names,\n"
+    "                  marked in a `deleted` column\n"
+    "  --streams       also one line per named data stream, path:stream\n"
+    "  --catalogue     list the library's catalogue (built from directory indexes,\n"
+    "                  as the exports return it) instead\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"
@@ -107,6 +123,8 @@ struct Arguments {
     std::string command;
     std::optional<std::string> source;
     Format format = Format::Csv;
+    bool catalogue = false;
+    listing::ListingOptions listingOptions;
 };
 
 // Fills `args`; returns an exit code when the program should stop at once.
@@ -126,6 +144,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
             } else if (arg == "--version" || arg == "-V") {
                 Print(stdout, "tarnwick " TARNWICK_VERSION "\n");
                 return kExitOk;
+            } else if (arg == "--catalogue") {
+                args.catalogue = true;
+            } else if (arg == "--deleted") {
+                args.listingOptions.deleted = true;
+            } else if (arg == "--streams") {
+                args.listingOptions.streams = true;
             } else if (arg == "--format" || arg.starts_with("--format=")) {
                 std::string_view value;
                 if (arg == "--format") {
@@ -153,6 +177,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
     if (args.command.empty()) return UsageError("missing command");
     if (args.command != "list" && args.command != "info") return UsageError("unknown command '" + args.command + "'");
     if (!args.source) return UsageError(args.command + ": missing SOURCE");
+    if (args.command != "list" && (args.catalogue || args.listingOptions.deleted || args.listingOptions.streams)) {
+        return UsageError("--catalogue, --deleted and --streams belong to list");
+    }
+    if (args.catalogue && (args.listingOptions.deleted || args.listingOptions.streams)) {
+        return UsageError("the catalogue has no deleted records or streams: --deleted and --streams list names");
+    }
     return std::nullopt;
 }
 
@@ -165,19 +195,66 @@ std::optional<int> PrepareSource(const std::string& argument, Source& source) {
     return std::nullopt;
 }
 
-int List(const Arguments& args) {
-    Source source;
-    if (auto exit = PrepareSource(*args.source, source)) return *exit;
+// Writes out what is left; the exit code when that failed.
+std::optional<int> FinishOutput(OutputBuffer& out) {
+    if (out.Flush()) return std::nullopt;
+    if (out.Error() == EPIPE) return kExitFailure;  // the reader has gone; nothing to tell it
+    return Failure("standard output", std::string("write error: ") + std::strerror(out.Error()));
+}
+
+int ListCatalogue(const Arguments& args, const Source& source) {
     LoadedCatalogue catalogue;
     double milliseconds = 0;
     const std::int32_t status = catalogue.Load(source.letter, milliseconds);
     if (status != 0) return Failure(source.label, StatusText(status));
 
     OutputBuffer out(stdout);
-    WriteListing(out, args.format, catalogue.Entries());
-    if (!out.Flush()) {
-        if (out.Error() == EPIPE) return kExitFailure;  // the reader has gone; nothing to tell it
-        return Failure("standard output", std::string("write error: ") + std::strerror(out.Error()));
+    WriteCatalogue(out, args.format, catalogue.Entries());
+    if (auto exit = FinishOutput(out)) return *exit;
+    return kExitOk;
+}
+
+// Reads the listing of the volume the source's drive letter names. A
+// listing cut short keeps its rows; only a volume that gave none is a
+// failure here, with the message to print.
+std::optional<std::string> ReadSourceListing(const Source& source, const listing::ListingOptions& options,
+                                             listing::Listing& result, double& milliseconds) {
+    const char16_t volumePath[] = {u'\\', u'\\', u'.', u'\\', static_cast<char16_t>(source.letter), u':', 0};
+    const platform::RawHandle volume = platform::OpenVolume(volumePath);
+    if (volume == platform::InvalidHandle()) return StatusText(TARNWICK_OPEN_FILE);
+    const auto start = std::chrono::steady_clock::now();
+    const listing::ListingStatus status = listing::ReadListing(volume, options, result);
+    milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    platform::CloseVolume(volume);
+    if (status == listing::ListingStatus::NotNtfs || status == listing::ListingStatus::UnreadableTable) {
+        return std::string(listing::Describe(status));
+    }
+    return std::nullopt;
+}
+
+// Damaged records are skipped and counted; one line tells how many.
+void ReportDamage(const Source& source, const listing::Listing& result) {
+    if (result.damagedRecords() == 0) return;
+    std::fprintf(stderr, "tarnwick: %s: %llu damaged file records skipped\n", source.label.c_str(),
+                 static_cast<unsigned long long>(result.damagedRecords()));
+}
+
+int List(const Arguments& args) {
+    Source source;
+    if (auto exit = PrepareSource(*args.source, source)) return *exit;
+    if (args.catalogue) return ListCatalogue(args, source);
+
+    listing::Listing result;
+    double milliseconds = 0;
+    if (auto problem = ReadSourceListing(source, args.listingOptions, result, milliseconds)) return Failure(source.label, *problem);
+
+    OutputBuffer out(stdout);
+    ListingWriter(out, args.format, ListingColumns{args.listingOptions.deleted}).WriteAll(result);
+    if (auto exit = FinishOutput(out)) return *exit;
+    ReportDamage(source, result);
+    if (result.status() == listing::ListingStatus::CutShort) {
+        return Failure(source.label, std::string(listing::Describe(result.status())) + ": listed the " +
+                                         std::to_string(result.recordsRead()) + " file records read before it");
     }
     return kExitOk;
 }
@@ -190,12 +267,18 @@ int Info(const Arguments& args) {
     tarnwick::VolumeInfo volume;
     if (tarnwick::ParseBootSector(boot, volume) != 0) return Failure(source.label, StatusText(TARNWICK_PARSE_BOOT));
 
+    listing::Listing names;
+    double listingMilliseconds = 0;
+    if (auto problem = ReadSourceListing(source, {}, names, listingMilliseconds)) return Failure(source.label, *problem);
+    std::size_t nameDirectories = 0;
+    for (const listing::Row& row : names.rows()) nameDirectories += row.IsDirectory() ? 1 : 0;
+
     LoadedCatalogue catalogue;
     double milliseconds = 0;
     const std::int32_t status = catalogue.Load(source.letter, milliseconds);
     if (status != 0) return Failure(source.label, StatusText(status));
     std::size_t directories = 0;
-    for (const ResultRecord_Internal* entry : catalogue.Entries()) directories += (entry->flag & 2) != 0 ? 1 : 0;
+    for (const ResultRecord_Internal* entry : catalogue.Entries()) directories += (entry->flag & kFlagDirectory) != 0 ? 1 : 0;
     const std::size_t entries = catalogue.Entries().size();
 
     std::printf("source:               %s\n", source.label.c_str());
@@ -207,11 +290,18 @@ int Info(const Arguments& args) {
     std::printf("MFT start LCN:        %lld\n", static_cast<long long>(volume.mftStartLcn));
     std::printf("file record size:     %d\n", volume.fileRecordSize);
     std::printf("index buffer size:    %d\n", volume.indexBufferSize);
-    std::printf("entries:              %zu\n", entries);
-    std::printf("directories:          %zu\n", directories);
-    std::printf("files:                %zu\n", entries - directories);
+    std::printf("names:                %zu\n", names.size());
+    std::printf("  of directories:     %zu\n", nameDirectories);
+    std::printf("  of files:           %zu\n", names.size() - nameDirectories);
+    std::printf("file records read:    %llu\n", static_cast<unsigned long long>(names.recordsRead()));
+    std::printf("listing time:         %.2f ms\n", listingMilliseconds);
+    std::printf("catalogue entries:    %zu\n", entries);
+    std::printf("  of directories:     %zu\n", directories);
+    std::printf("  of files:           %zu\n", entries - directories);
     std::printf("load time:            %.2f ms\n", milliseconds);
     if (std::fflush(stdout) != 0) return Failure("standard output", std::string("write error: ") + std::strerror(errno));
+    ReportDamage(source, names);
+    if (names.status() == listing::ListingStatus::CutShort) return Failure(source.label, listing::Describe(names.status()));
     return kExitOk;
 }
 

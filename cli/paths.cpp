@@ -5,6 +5,7 @@
 
 #include "output_buffer.h"
 #include "text_format.h"
+#include "ntfs/file_record.h"
 
 namespace tarnwick::cli {
 
@@ -12,7 +13,7 @@ namespace {
 
 constexpr std::size_t kNameUnits = 256;
 
-bool IsDirectory(const ResultRecord_Internal& entry) { return (entry.flag & 2) != 0; }
+bool IsDirectory(const ResultRecord_Internal& entry) { return (entry.flag & kFlagDirectory) != 0; }
 
 // Orders two names of one directory: a directory reachable through two
 // parents (two links) must get the same path on every run.

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "entries.h"
-#include "listing.h"
+#include "catalogue_output.h"
 #include "output_buffer.h"
 
 int main(int argc, char** argv) {
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         std::size_t bytes = 0;
         {
             OutputBuffer out(file);
-            WriteListing(out, format, entries.All());
+            WriteCatalogue(out, format, entries.All());
             out.Flush();
             bytes = static_cast<std::size_t>(std::ftell(file));
         }

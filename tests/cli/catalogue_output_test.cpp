@@ -3,7 +3,7 @@
 #include <string>
 
 #include "entries.h"
-#include "listing.h"
+#include "catalogue_output.h"
 #include "output_buffer.h"
 
 namespace tarnwick::cli {
@@ -13,13 +13,13 @@ using test::Entries;
 
 std::string List(const Entries& entries, Format format) {
     OutputBuffer out(nullptr, 128);
-    WriteListing(out, format, entries.All());
+    WriteCatalogue(out, format, entries.All());
     return std::string(out.Pending());
 }
 
 constexpr std::int64_t k2024 = 133590404961234567;  // 2024-05-01T12:34:56.1234567Z
 
-TEST(Listing, CsvHasAHeaderAndQuotesOnlyWhatNeedsIt) {
+TEST(CatalogueOutput, CsvHasAHeaderAndQuotesOnlyWhatNeedsIt) {
     Entries entries;
     entries.Directory(5, 5, u".");
     auto& dir = entries.Directory(30, 5, u"a,b");
@@ -36,7 +36,7 @@ TEST(Listing, CsvHasAHeaderAndQuotesOnlyWhatNeedsIt) {
               "31,30,\"/a,b/q\"\"\xc3\xa9\xf0\x9f\x98\x80\",\"q\"\"\xc3\xa9\xf0\x9f\x98\x80\",file,5,8,,2024-05-01T12:34:56.1234567Z,,,33\r\n");
 }
 
-TEST(Listing, JsonLinesEscapeNamesAndWriteNullForUnsetTimes) {
+TEST(CatalogueOutput, JsonLinesEscapeNamesAndWriteNullForUnsetTimes) {
     Entries entries;
     auto& file = entries.Add(31, 5, std::u16string(u"t\tb\\q\"") + char16_t{1} + char16_t{0xD800});
     file.actualSize = -1;
@@ -47,7 +47,7 @@ TEST(Listing, JsonLinesEscapeNamesAndWriteNullForUnsetTimes) {
               "\"mftModificationTime\":null,\"accessTime\":\"2024-05-01T12:34:56.1234567Z\",\"flag\":1}\n");
 }
 
-TEST(Listing, ANameWithoutTerminatorStopsAtItsField) {
+TEST(CatalogueOutput, ANameWithoutTerminatorStopsAtItsField) {
     Entries entries;
     auto& file = entries.Add(31, 5, u"");
     for (auto& unit : file.name) unit = u'n';

@@ -1,8 +1,9 @@
-#include "listing.h"
+#include "catalogue_output.h"
 
 #include "output_buffer.h"
 #include "paths.h"
 #include "text_format.h"
+#include "ntfs/file_record.h"
 
 namespace tarnwick::cli {
 
@@ -27,7 +28,7 @@ void WriteCsv(OutputBuffer& out, const PathResolver& paths, const ResultRecord_I
     *p++ = ',';
     p = WriteCsvField(p, name);
     *p++ = ',';
-    const std::string_view type = (e.flag & 2) != 0 ? "directory," : "file,";
+    const std::string_view type = (e.flag & kFlagDirectory) != 0 ? "directory," : "file,";
     for (const char c : type) *p++ = c;
     p = WriteInteger(p, e.actualSize);
     *p++ = ',';
@@ -70,7 +71,7 @@ void WriteJson(OutputBuffer& out, const PathResolver& paths, const ResultRecord_
     p = out.Reserve(JsonBound(name.size()) + 256 + 3 * kIntegerBound + 4 * kTimeBound);
     p = WriteKey(p, ",\"name\":");
     p = WriteJsonString(p, name);
-    p = WriteKey(p, (e.flag & 2) != 0 ? ",\"type\":\"directory\"" : ",\"type\":\"file\"");
+    p = WriteKey(p, (e.flag & kFlagDirectory) != 0 ? ",\"type\":\"directory\"" : ",\"type\":\"file\"");
     p = WriteKey(p, ",\"actualSize\":");
     p = WriteInteger(p, e.actualSize);
     p = WriteKey(p, ",\"allocatedSize\":");
@@ -91,17 +92,11 @@ void WriteJson(OutputBuffer& out, const PathResolver& paths, const ResultRecord_
 
 }  // namespace
 
-std::optional<Format> ParseFormat(std::string_view name) {
-    if (name == "csv") return Format::Csv;
-    if (name == "jsonl") return Format::JsonLines;
-    return std::nullopt;
-}
-
-void WriteHeader(OutputBuffer& out, Format format) {
+void WriteCatalogueHeader(OutputBuffer& out, Format format) {
     if (format == Format::Csv) out.Append(kCsvHeader);
 }
 
-void WriteEntry(OutputBuffer& out, Format format, const PathResolver& paths, const ResultRecord_Internal& entry) {
+void WriteCatalogueEntry(OutputBuffer& out, Format format, const PathResolver& paths, const ResultRecord_Internal& entry) {
     char name[kNameUnits * 3];
     const std::size_t units = BoundedLength(entry.name, kNameUnits);
     const std::string_view nameUtf8(name, static_cast<std::size_t>(WriteUtf8(name, entry.name, units) - name));
@@ -112,10 +107,10 @@ void WriteEntry(OutputBuffer& out, Format format, const PathResolver& paths, con
     }
 }
 
-void WriteListing(OutputBuffer& out, Format format, std::span<const ResultRecord_Internal* const> entries) {
+void WriteCatalogue(OutputBuffer& out, Format format, std::span<const ResultRecord_Internal* const> entries) {
     const PathResolver paths(entries);
-    WriteHeader(out, format);
-    for (const ResultRecord_Internal* entry : entries) WriteEntry(out, format, paths, *entry);
+    WriteCatalogueHeader(out, format);
+    for (const ResultRecord_Internal* entry : entries) WriteCatalogueEntry(out, format, paths, *entry);
 }
 
 }  // namespace tarnwick::cli
