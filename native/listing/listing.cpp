@@ -1,5 +1,9 @@
 #include "listing/listing.h"
 
+#include <array>
+
+#include "listing/listing_builder.h"
+
 namespace tarnwick::listing {
 
 const char* Describe(ListingStatus status) {
@@ -12,7 +16,24 @@ const char* Describe(ListingStatus status) {
     return "unknown";
 }
 
-void Listing::AppendParentPath(const Row&, std::u16string&) const {}
+void Listing::AppendParentPath(const Row& row, std::u16string& out) const {
+    const auto index = static_cast<std::size_t>(&row - rows_.data());
+    if (index >= rows_.size() || index >= pathParent_.size()) return;
+    // Directories lie at most kMaxDepth deep once resolved, so the chain
+    // fits; the bound is kept anyway.
+    std::array<std::uint32_t, kMaxDepth + 1> chain;
+    std::size_t length = 0;
+    std::uint32_t at = pathParent_[index];
+    while (at < kOrphanParent && length < chain.size()) {
+        chain[length++] = at;
+        at = pathParent_[at];
+    }
+    if (at != kRootParent) out += u"/$OrphanFiles";
+    while (length > 0) {
+        out.push_back(u'/');
+        out.append(Name(rows_[chain[--length]]));
+    }
+}
 
 void Listing::AppendPath(const Row& row, std::u16string& out) const {
     AppendParentPath(row, out);
@@ -22,12 +43,6 @@ void Listing::AppendPath(const Row& row, std::u16string& out) const {
         out.push_back(u':');
         out.append(StreamName(row));
     }
-}
-
-ListingStatus ReadListing(platform::RawHandle, const ListingOptions&, Listing& listing) {
-    listing = Listing{};
-    listing.status_ = ListingStatus::UnreadableTable;
-    return listing.status_;
 }
 
 }  // namespace tarnwick::listing

@@ -119,9 +119,11 @@ private:
 
     std::vector<Row> rows_;
     std::vector<char16_t> arena_;
-    // For each record number, the row that names it as a directory in
-    // paths, or kNoRow.
-    std::vector<std::uint32_t> directoryRow_;
+    // For each row, the directory row its path continues with, or one of
+    // the two ends of a path (kRootParent, kOrphanParent). Resolved once,
+    // with cycles and runaway depths cut, so putting a path together is a
+    // plain walk.
+    std::vector<std::uint32_t> pathParent_;
     std::uint64_t recordsRead_ = 0;
     std::uint64_t damagedRecords_ = 0;
     ListingStatus status_ = ListingStatus::Complete;

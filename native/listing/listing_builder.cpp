@@ -1,0 +1,320 @@
+#include "listing/listing_builder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ntfs/attribute_list.h"
+
+namespace tarnwick::listing {
+
+namespace {
+
+constexpr std::uint32_t kOnStack = 0xFFFFFFFF;
+
+Times TimesOf(const StandardInformation& info) {
+    return {info.creationTime, info.modificationTime, info.mftChangeTime, info.accessTime};
+}
+
+Times TimesOf(const FileNameInfo& info) {
+    return {info.creationTime, info.modificationTime, info.mftChangeTime, info.accessTime};
+}
+
+// What a file's own record says, put into each of its rows. A stream row
+// keeps its own sizes; a directory has no unnamed $DATA to size.
+void Complete(Row& row, const Times& standard, std::uint32_t attributes, bool directory, const StreamFact* data) {
+    row.standardTimes = standard;
+    row.attributes = attributes;
+    if (row.IsStream()) return;
+    if (directory) {
+        row.flags |= row_flag::kDirectory;
+    } else if (data != nullptr) {
+        row.dataSize = data->dataSize;
+        row.allocatedSize = data->allocatedSize;
+    }
+}
+
+// A DOS name is the short alias of a Win32 name in the same directory; it
+// is a row of its own only where no such Win32 name exists.
+template <typename Name, typename Fields>
+bool ShadowedDosName(std::span<const Name> names, const Name& name, Fields fields) {
+    const auto [nameSpace, parent, parentSequence] = fields(name);
+    if (nameSpace != kNamespaceDos) return false;
+    return std::any_of(names.begin(), names.end(), [&](const Name& other) {
+        const auto [otherSpace, otherParent, otherSequence] = fields(other);
+        return otherSpace == kNamespaceWin32 && otherParent == parent && otherSequence == parentSequence;
+    });
+}
+
+struct NameFields {
+    std::uint8_t nameSpace;
+    std::uint64_t parent;
+    std::uint16_t parentSequence;
+};
+
+NameFields FieldsOf(const NameFact& fact) { return {fact.info.nameSpace, fact.parent, fact.parentSequence}; }
+NameFields FieldsOf(const Row& row) {
+    // Stream rows never shadow anything.
+    return {row.IsStream() ? std::uint8_t{0xFF} : row.nameSpace, row.parent, row.parentSequence};
+}
+
+}  // namespace
+
+void ListingBuilder::Expect(std::uint64_t rows) {
+    // A bitmap of a damaged table may claim far more than the volume holds;
+    // the arrays then grow as rows really come.
+    constexpr std::uint64_t kMostReserved = 1 << 24;
+    rows = std::min(rows, kMostReserved);
+    listing_.rows_.reserve(static_cast<std::size_t>(rows + rows / 8));
+    listing_.arena_.reserve(static_cast<std::size_t>(rows * 16));
+}
+
+std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
+    std::vector<char16_t>& arena = listing_.arena_;
+    const auto offset = static_cast<std::uint32_t>(arena.size());
+    arena.resize(arena.size() + name.units);
+    std::memcpy(arena.data() + offset, name.bytes, 2 * name.units);
+    return offset;
+}
+
+void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
+                                std::vector<Row>& out, bool weighDosNames) {
+    const std::size_t first = out.size();
+    const std::span<const NameFact> names(facts.names);
+    for (const NameFact& name : names) {
+        if (weighDosNames && ShadowedDosName(names, name, [](const NameFact& f) { return FieldsOf(f); })) continue;
+        Row row;
+        row.record = record;
+        row.sequence = sequence;
+        row.parent = name.parent;
+        row.parentSequence = name.parentSequence;
+        row.nameOffset = AppendToArena(name.name);
+        row.nameLength = static_cast<std::uint8_t>(name.name.units);
+        row.nameSpace = name.info.nameSpace;
+        row.fileNameTimes = TimesOf(name.info);
+        row.flags = deleted ? row_flag::kDeleted : 0;
+        out.push_back(row);
+    }
+    const Row* primary = PrimaryName(std::span<const Row>(out).subspan(first));
+    for (const StreamFact& stream : facts.streams) {
+        Row row;
+        row.record = record;
+        row.sequence = sequence;
+        row.flags = static_cast<std::uint8_t>(row_flag::kStream | (deleted ? row_flag::kDeleted : 0));
+        if (primary != nullptr) {
+            row.nameOffset = primary->nameOffset;
+            row.nameLength = primary->nameLength;
+        }
+        row.streamOffset = AppendToArena(stream.name);
+        row.streamLength = static_cast<std::uint8_t>(stream.name.units);
+        row.dataSize = stream.dataSize;
+        row.allocatedSize = stream.allocatedSize;
+        out.push_back(row);
+    }
+}
+
+const Row* ListingBuilder::PrimaryName(std::span<const Row> rows) {
+    const Row* found = nullptr;
+    for (const Row& row : rows) {
+        if (row.IsStream()) continue;
+        if (row.nameSpace != kNamespaceDos) return &row;
+        if (found == nullptr) found = &row;
+    }
+    return found;
+}
+
+void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> record, bool bitmapInUse) {
+    ++listing_.recordsRead_;
+    if (!bitmapInUse && !options_.deleted) return;
+    if (DecodeRecord(record, options_.streams, facts_) != RecordOutcome::Ok) {
+        if (bitmapInUse) ++listing_.damagedRecords_;
+        return;
+    }
+    const bool deleted = !(bitmapInUse && facts_.inUse);
+    if (deleted && !options_.deleted) return;
+
+    if (facts_.header.baseRecord != 0) {
+        const std::uint64_t base = ReferenceRecord(facts_.header.baseRecord);
+        const std::uint16_t baseSequence = ReferenceSequence(facts_.header.baseRecord);
+        if (base == number) return;
+        if (facts_.hasData) extensionData_.push_back({base, baseSequence, deleted, facts_.data});
+        AppendRows(facts_, base, baseSequence, deleted, waiting_, false);
+        return;
+    }
+    if (number == kRootRecord) {
+        // The root is where paths start, not a name in a folder.
+        if (!deleted) {
+            rootSeen_ = true;
+            rootSequence_ = facts_.sequence;
+        }
+        return;
+    }
+    const Times standard = facts_.hasStandardInformation ? TimesOf(facts_.standard) : Times{};
+    const std::uint32_t attributes = facts_.hasStandardInformation ? facts_.standard.fileAttributes : 0;
+    if (facts_.hasAttributeList) {
+        spilled_.push_back({number, facts_.sequence, deleted, facts_.directory, standard, attributes, facts_.hasData,
+                            facts_.data});
+        AppendRows(facts_, number, facts_.sequence, deleted, waiting_, false);
+        return;
+    }
+    // Records without a name are no file of their own (the reserved
+    // records after $Extend, for one): nothing to list.
+    if (facts_.names.empty()) return;
+    std::vector<Row>& rows = listing_.rows_;
+    const std::size_t first = rows.size();
+    AppendRows(facts_, number, facts_.sequence, deleted, rows, true);
+    const StreamFact* data = facts_.hasData ? &facts_.data : nullptr;
+    for (std::size_t i = first; i < rows.size(); ++i) Complete(rows[i], standard, attributes, facts_.directory, data);
+}
+
+void ListingBuilder::JoinSpilled() {
+    if (spilled_.empty()) return;
+    auto byRecord = [](const auto& a, const auto& b) { return a.record < b.record; };
+    std::stable_sort(waiting_.begin(), waiting_.end(), byRecord);
+    std::stable_sort(extensionData_.begin(), extensionData_.end(),
+                     [](const ExtensionData& a, const ExtensionData& b) { return a.base < b.base; });
+    std::vector<Row> group;
+    for (Spilled& file : spilled_) {
+        // Parts of another file that once held this record number, or of
+        // a deleted file beside a live one, do not belong to it.
+        auto belongs = [&file](std::uint16_t sequence, bool deleted) {
+            return sequence == file.sequence && deleted == file.deleted;
+        };
+        auto data = std::lower_bound(extensionData_.begin(), extensionData_.end(), file.record,
+                                     [](const ExtensionData& d, std::uint64_t record) { return d.base < record; });
+        for (; !file.hasData && data != extensionData_.end() && data->base == file.record; ++data) {
+            if (!belongs(data->baseSequence, data->deleted)) continue;
+            file.hasData = true;
+            file.data = data->data;
+        }
+        Row key;
+        key.record = file.record;
+        const auto [begin, end] = std::equal_range(waiting_.begin(), waiting_.end(), key, byRecord);
+        group.clear();
+        for (auto it = begin; it != end; ++it) {
+            if (belongs(it->sequence, it->IsDeleted())) group.push_back(*it);
+        }
+        const Row* primary = PrimaryName(group);
+        if (primary == nullptr) continue;
+        const Row named = *primary;
+        // Names before streams: a stream row finds its path through the
+        // name row before it.
+        std::stable_partition(group.begin(), group.end(), [](const Row& row) { return !row.IsStream(); });
+        for (const Row& row : group) {
+            if (ShadowedDosName(std::span<const Row>(group), row, [](const Row& r) { return FieldsOf(r); })) continue;
+            Row complete = row;
+            if (complete.IsStream()) {
+                complete.nameOffset = named.nameOffset;
+                complete.nameLength = named.nameLength;
+            }
+            Complete(complete, file.standard, file.attributes, file.directory, file.hasData ? &file.data : nullptr);
+            listing_.rows_.push_back(complete);
+        }
+    }
+    spilled_ = {};
+    waiting_ = {};
+    extensionData_ = {};
+}
+
+void ListingBuilder::ResolvePaths() {
+    const std::vector<Row>& rows = listing_.rows_;
+    std::uint64_t records = 0;
+    for (const Row& row : rows) records = std::max(records, row.record + 1);
+    // The row that stands for each directory in paths: its Win32 or POSIX
+    // name where it has one.
+    std::vector<std::uint32_t> directoryRow(static_cast<std::size_t>(records), kNoRow);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        if (!row.IsDirectory() || row.IsStream()) continue;
+        std::uint32_t& chosen = directoryRow[static_cast<std::size_t>(row.record)];
+        if (chosen == kNoRow || (rows[chosen].nameSpace == kNamespaceDos && row.nameSpace != kNamespaceDos)) {
+            chosen = static_cast<std::uint32_t>(i);
+        }
+    }
+
+    std::vector<std::uint32_t>& pathParent = listing_.pathParent_;
+    pathParent.assign(rows.size(), kOrphanParent);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        if (row.IsStream()) {
+            // A stream sits beside its file's name: the path of the row that
+            // names it, which shares its name and its parent.
+            continue;
+        }
+        if (row.parent == kRootRecord) {
+            if (!rootSeen_ || row.parentSequence == rootSequence_) pathParent[i] = kRootParent;
+            continue;
+        }
+        if (row.parent >= records) continue;
+        const std::uint32_t d = directoryRow[static_cast<std::size_t>(row.parent)];
+        if (d == kNoRow) continue;
+        const Row& parent = rows[d];
+        const bool sameFile = parent.sequence == row.parentSequence;
+        // Freeing a record raises its sequence number, so a folder deleted
+        // together with its files carries one more than they point to.
+        const bool deletedTogether =
+            parent.IsDeleted() && row.IsDeleted() && parent.sequence == static_cast<std::uint16_t>(row.parentSequence + 1);
+        if (parent.IsDeleted() && !row.IsDeleted()) continue;
+        if (sameFile || deletedTogether) pathParent[i] = d;
+    }
+    // Stream rows follow the name row they were given.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        if (!row.IsStream() || row.record >= records) continue;
+        // The parent of a stream is that of a name row of the same file;
+        // found through the name's arena offset, which they share.
+        for (std::size_t j = i; j-- > 0 && rows[j].record == row.record;) {
+            if (!rows[j].IsStream() && rows[j].nameOffset == row.nameOffset) {
+                pathParent[i] = pathParent[j];
+                break;
+            }
+        }
+    }
+
+    // Cut cycles and runaway depths: every directory gets a depth, found by
+    // walking up until a known depth or an end; a walk that meets itself
+    // makes the directory where it turned back an orphan.
+    std::vector<std::uint32_t> depth(rows.size(), 0);
+    std::vector<std::uint32_t> stack;
+    for (const std::uint32_t start : directoryRow) {
+        if (start == kNoRow || depth[start] != 0) continue;
+        stack.clear();
+        std::uint32_t at = start;
+        std::uint32_t reached = 0;
+        for (;;) {
+            if (at == kRootParent || at == kOrphanParent) break;
+            if (depth[at] == kOnStack) {
+                pathParent[stack.back()] = kOrphanParent;
+                break;
+            }
+            if (depth[at] != 0) {
+                reached = depth[at];
+                break;
+            }
+            depth[at] = kOnStack;
+            stack.push_back(at);
+            at = pathParent[at];
+        }
+        while (!stack.empty()) {
+            const std::uint32_t directory = stack.back();
+            stack.pop_back();
+            const std::uint32_t up = pathParent[directory];
+            std::uint32_t own = (up == kRootParent || up == kOrphanParent) ? 1 : reached + 1;
+            if (own > kMaxDepth) {
+                pathParent[directory] = kOrphanParent;
+                own = 1;
+            }
+            depth[directory] = own;
+            reached = own;
+        }
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (pathParent[i] == kOrphanParent) listing_.rows_[i].flags |= row_flag::kOrphan;
+    }
+}
+
+void ListingBuilder::Finish() {
+    JoinSpilled();
+    ResolvePaths();
+}
+
+}  // namespace tarnwick::listing

@@ -1,0 +1,76 @@
+// Turns file records, handed over in table order, into the rows of a
+// Listing, then joins what extension records hold to their base records and
+// resolves every row's place in the tree. No I/O: the read pass (and tests,
+// and the fuzzer) feed it records.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "listing/listing.h"
+#include "listing/record_facts.h"
+
+namespace tarnwick::listing {
+
+inline constexpr std::uint32_t kNoRow = 0xFFFFFFFF;
+inline constexpr std::uint32_t kRootParent = 0xFFFFFFFE;
+inline constexpr std::uint32_t kOrphanParent = 0xFFFFFFFD;
+inline constexpr std::uint64_t kRootRecord = 5;
+// Deeper than any path Windows can open (32,767 units) is damage: the
+// directory there starts a path of its own under the orphans.
+inline constexpr std::uint32_t kMaxDepth = 1024;
+
+class ListingBuilder {
+public:
+    ListingBuilder(Listing& listing, const ListingOptions& options) : listing_(listing), options_(options) {}
+
+    // Room for about this many rows, so the arrays are not copied as they grow.
+    void Expect(std::uint64_t rows);
+
+    // Record `number` of the table; `bitmapInUse` is what the table's bitmap
+    // says of it. The bytes are fixed up in place.
+    void AddRecord(std::uint64_t number, std::span<std::uint8_t> record, bool bitmapInUse);
+
+    // Joins extension records to their bases and resolves paths.
+    void Finish();
+
+private:
+    // A base record whose attributes spill into extension records: its rows
+    // wait until every record has been seen.
+    struct Spilled {
+        std::uint64_t record = 0;
+        std::uint16_t sequence = 0;
+        bool deleted = false;
+        bool directory = false;
+        Times standard;
+        std::uint32_t attributes = 0;
+        bool hasData = false;
+        StreamFact data;
+    };
+    // The unnamed $DATA's first piece found in an extension record.
+    struct ExtensionData {
+        std::uint64_t base = 0;
+        std::uint16_t baseSequence = 0;
+        bool deleted = false;
+        StreamFact data;
+    };
+
+    void AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
+                    std::vector<Row>& out, bool weighDosNames);
+    static const Row* PrimaryName(std::span<const Row> rows);
+    std::uint32_t AppendToArena(NameRef name);
+    void JoinSpilled();
+    void ResolvePaths();
+
+    Listing& listing_;
+    ListingOptions options_;
+    RecordFacts facts_;
+    std::vector<Spilled> spilled_;
+    std::vector<Row> waiting_;  // rows of spilled bases and of extension records, facts not yet known
+    std::vector<ExtensionData> extensionData_;
+    std::uint16_t rootSequence_ = 0;
+    bool rootSeen_ = false;
+};
+
+}  // namespace tarnwick::listing

@@ -1,0 +1,79 @@
+// The read pass of the listing: the boot sector, the table's layout, then
+// every record of the table in one stream, handed to the builder.
+#include <algorithm>
+#include <bit>
+#include <limits>
+#include <vector>
+
+#include "listing/listing.h"
+#include "listing/listing_builder.h"
+#include "mft/mft_layout.h"
+#include "mft/mft_stream.h"
+#include "volume/boot_sector.h"
+
+namespace tarnwick::listing {
+
+namespace {
+
+std::uint64_t BitsSet(const MftLayout& layout, std::uint64_t records) {
+    if (!layout.hasBitmap) return records;
+    std::uint64_t count = 0;
+    const std::size_t bytes = static_cast<std::size_t>(std::min<std::uint64_t>(layout.bitmap.size(), records / 8 + 1));
+    for (std::size_t i = 0; i < bytes; ++i) count += static_cast<std::uint64_t>(std::popcount(layout.bitmap[i]));
+    return count;
+}
+
+}  // namespace
+
+ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& options, Listing& listing) {
+    listing = Listing{};
+    auto finish = [&listing](ListingStatus status) {
+        listing.status_ = status;
+        return status;
+    };
+
+    std::vector<std::uint8_t> boot(boot_sector::kSize, 0);
+    if (!platform::SetPosition(volume, 0) || !platform::ReadExact(volume, boot.data(), boot_sector::kSize)) {
+        return finish(ListingStatus::NotNtfs);
+    }
+    VolumeInfo info;
+    if (ParseBootSector(boot, info) != 0) return finish(ListingStatus::NotNtfs);
+    MftLayout layout;
+    if (ReadMftLayout(volume, info, layout) != MftLayoutStatus::Ok) return finish(ListingStatus::UnreadableTable);
+
+    // Records past the initialized size were never written by this table:
+    // whatever they hold belongs to an earlier life of the clusters.
+    const std::uint64_t covered = layout.RunBytes() / layout.recordSize;
+    const std::uint64_t records = std::min(layout.InitializedRecords(), covered);
+    ListingStatus status = covered < layout.InitializedRecords() ? ListingStatus::CutShort : ListingStatus::Complete;
+
+    ListingBuilder builder(listing, options);
+    builder.Expect(options.deleted ? records : BitsSet(layout, records));
+    MftStream stream(volume, layout.recordSize);
+    std::uint64_t position = 0;
+    std::uint64_t left = records * layout.recordSize;
+    for (const RunEntry& run : layout.runs) {
+        if (left == 0) break;
+        const std::uint64_t runBytes =
+            run.length > left / layout.clusterSize ? left : run.length * layout.clusterSize;
+        const std::int64_t offset = ClusterByteOffset(run.lcn, layout.clusterSize);
+        if (offset < 0 || !stream.StartRun(offset, runBytes)) {
+            status = ListingStatus::CutShort;
+            break;
+        }
+        left -= runBytes;
+        int next = 0;
+        while ((next = stream.Next()) > 0) {
+            builder.AddRecord(position, stream.record(), layout.BitmapSays(position));
+            ++position;
+        }
+        if (next < 0) {
+            status = ListingStatus::CutShort;
+            break;
+        }
+    }
+    builder.Finish();
+    return finish(status);
+}
+
+}  // namespace tarnwick::listing
