@@ -31,7 +31,7 @@ std::string TakeError(libewf_error_t*& error, const char* fallback) {
     std::string text = fallback;
     if (error != nullptr) {
         char buffer[1024] = {};
-        if (libewf_error_sprint(error, buffer, sizeof buffer) > 0) {
+        if (libewf_error_backtrace_sprint(error, buffer, sizeof buffer) > 0) {
             std::string reason(buffer, strnlen(buffer, sizeof buffer));
             reason = reason.substr(0, reason.find_first_of("\r\n"));
             if (const auto colon = reason.find(": "); colon != std::string::npos) reason = reason.substr(colon + 2);
@@ -42,7 +42,7 @@ std::string TakeError(libewf_error_t*& error, const char* fallback) {
     return text;
 }
 
-class EwfReader final : public platform::VolumeReader {
+class EwfReader final : public platform::VolumeReader, public MediaErrors {
 public:
     explicit EwfReader(libewf_handle_t* handle) : handle_(handle) {}
     ~EwfReader() override {
@@ -58,17 +58,29 @@ public:
         auto* bytes = static_cast<std::uint8_t*>(out);
         std::size_t done = 0;
         while (done < length) {
-            const ssize_t n = libewf_handle_read_random(handle_, bytes + done, length - done,
-                                                        static_cast<off64_t>(offset) + static_cast<off64_t>(done), nullptr);
-            if (n <= 0) break;  // the end of the media, or a chunk that fails its checksum
+            const auto at = static_cast<off64_t>(offset) + static_cast<off64_t>(done);
+            libewf_error_t* error = nullptr;
+            const ssize_t n = libewf_handle_read_random(handle_, bytes + done, length - done, at, &error);
+            if (n < 0 && !firstError_) {
+                firstError_ = TakeError(error, ("damaged E01 evidence file: media byte " + std::to_string(at) +
+                                                " cannot be read").c_str());
+            }
+            if (error != nullptr) libewf_error_free(&error);
+            if (n <= 0) break;
             done += static_cast<std::size_t>(n);
         }
         return done;
     }
 
+    std::optional<std::string> FirstReadError() const override {
+        const std::lock_guard lock(mutex_);
+        return firstError_;
+    }
+
 private:
     libewf_handle_t* handle_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
+    std::optional<std::string> firstError_;
 };
 
 }  // namespace
@@ -76,7 +88,7 @@ private:
 bool EwfSupported() { return true; }
 
 std::optional<std::string> OpenEwf(const std::string& path, std::shared_ptr<platform::VolumeReader>& media,
-                                   std::uint64_t& mediaSize) {
+                                   std::shared_ptr<const MediaErrors>& errors, std::uint64_t& mediaSize) {
     libewf_error_t* error = nullptr;
     char** segments = nullptr;
     int segmentCount = 0;
@@ -100,6 +112,7 @@ std::optional<std::string> OpenEwf(const std::string& path, std::shared_ptr<plat
         return TakeError(error, "damaged E01 evidence file: no media size");
     }
     mediaSize = size;
+    errors = reader;
     media = std::move(reader);
     return std::nullopt;
 }
@@ -108,7 +121,8 @@ std::optional<std::string> OpenEwf(const std::string& path, std::shared_ptr<plat
 
 bool EwfSupported() { return false; }
 
-std::optional<std::string> OpenEwf(const std::string&, std::shared_ptr<platform::VolumeReader>&, std::uint64_t&) {
+std::optional<std::string> OpenEwf(const std::string&, std::shared_ptr<platform::VolumeReader>&,
+                                   std::shared_ptr<const MediaErrors>&, std::uint64_t&) {
     return std::string("an E01 evidence file, and this tarnwick was built without libewf");
 }
 

@@ -253,16 +253,16 @@ std::string Numbers(const std::vector<Partition>& partitions) {
 
 // Opens the file itself: an evidence file's media, or the file or device.
 std::optional<std::string> OpenContainer(const std::string& path, std::shared_ptr<platform::VolumeReader>& disk,
-                                         std::uint64_t& size, bool& evidence) {
+                                         std::uint64_t& size, OpenedSource& opened) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return ErrnoText(errno);
     auto file = std::make_shared<FileReader>(fd);
     std::uint8_t head[8] = {};
     file->ReadAt(0, head, sizeof head);
     if (IsEwfSignature(head)) {
-        evidence = true;
+        opened.evidenceFile = true;
         file.reset();
-        return OpenEwf(path, disk, size);
+        return OpenEwf(path, disk, opened.errors, size);
     }
     const off_t end = lseek(fd, 0, SEEK_END);
     if (end < 0) return ErrnoText(errno);
@@ -273,11 +273,12 @@ std::optional<std::string> OpenContainer(const std::string& path, std::shared_pt
 
 }  // namespace
 
-std::optional<std::string> OpenSource(const Source& source, const SourceOptions& options, OpenedSource& opened) {
+namespace {
+
+std::optional<std::string> Locate(const Source& source, const SourceOptions& options, OpenedSource& opened) {
     std::shared_ptr<platform::VolumeReader> disk;
     std::uint64_t size = 0;
-    opened = {};
-    if (auto problem = OpenContainer(source.path, disk, size, opened.evidenceFile)) return problem;
+    if (auto problem = OpenContainer(source.path, disk, size, opened)) return problem;
 
     if (options.offset) {
         const std::uint64_t offset = *options.offset;
@@ -348,6 +349,22 @@ std::optional<std::string> OpenSource(const Source& source, const SourceOptions&
     opened.partition = chosen->number;
     opened.volume = std::make_shared<SliceReader>(std::move(disk), chosen->start, chosen->length);
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> OpenSource(const Source& source, const SourceOptions& options, OpenedSource& opened) {
+    opened = {};
+    auto problem = Locate(source, options, opened);
+    // A damaged evidence file shows first as a boot sector or table that
+    // is not there; its own reason is the one to give.
+    if (auto media = ReadProblem(opened)) problem = std::move(media);
+    if (problem) opened.volume.reset();
+    return problem;
+}
+
+std::optional<std::string> ReadProblem(const OpenedSource& opened) {
+    return opened.errors ? opened.errors->FirstReadError() : std::nullopt;
 }
 
 SourceHandle OpenHandle(const OpenedSource& opened) { return SourceHandle(platform::OpenReader(opened.volume)); }

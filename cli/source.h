@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "ewf_source.h"
 #include "platform/platform.h"
 
 namespace tarnwick::cli {
@@ -51,6 +52,7 @@ struct OpenedSource {
     std::uint64_t length = 0;  // bytes from there to the end of the partition or disk
     int partition = 0;         // the partition's number; 0 when none was involved
     bool evidenceFile = false; // read through libewf
+    std::shared_ptr<const MediaErrors> errors;  // evidence files only
     // The library's own drive mapping reaches exactly this volume.
     bool WholeFile() const { return offset == 0 && partition == 0 && !evidenceFile; }
 };
@@ -67,6 +69,10 @@ struct HandleCloser {
 };
 using SourceHandle = std::unique_ptr<void, HandleCloser>;
 SourceHandle OpenHandle(const OpenedSource& opened);
+
+// The first read the media refused, if any: a report made after it would
+// describe a volume cut short where the evidence file is damaged.
+std::optional<std::string> ReadProblem(const OpenedSource& opened);
 
 // The first 512 bytes of an opened volume (zero past a short read).
 void ReadBootSector(const OpenedSource& opened, std::array<std::uint8_t, 512>& boot);

@@ -1,0 +1,179 @@
+// The source layer on whole disks made with sfdisk and sgdisk around two test
+// volumes, and on an E01 file acquired from one of them by ewfacquire: every
+// partition reads back byte for byte as the volume put there, and every
+// refusal is one line.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "source.h"
+
+namespace tarnwick::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kDisks = TARNWICK_DISK_IMAGES;
+const fs::path kFirstVolume = TARNWICK_FIRST_VOLUME;
+const fs::path kSecondVolume = TARNWICK_SECOND_VOLUME;
+
+std::vector<char> ReadWhole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::optional<std::string> Open(const fs::path& path, const SourceOptions& options, OpenedSource& opened) {
+    Source source;
+    source.label = source.path = path.string();
+    return OpenSource(source, options, opened);
+}
+
+// Reads the whole volume through a handle the way the listing does, a
+// megabyte announced at a time, and compares it with the volume's own file.
+// A partition ends where the volume does; an offset reads to the disk's end.
+void ExpectVolume(const OpenedSource& opened, const fs::path& volume) {
+    const std::vector<char> expected = ReadWhole(volume);
+    if (opened.partition == 0 && !opened.WholeFile()) {
+        ASSERT_GE(opened.length, expected.size());
+    } else {
+        ASSERT_EQ(opened.length, expected.size());
+    }
+    SourceHandle handle = OpenHandle(opened);
+    constexpr std::uint32_t kStep = 1 << 20;
+    std::vector<std::uint8_t> fallback(kStep);
+    for (std::size_t at = 0; at < expected.size(); at += kStep) {
+        ASSERT_TRUE(platform::SetPosition(handle.get(), static_cast<std::int64_t>(at), expected.size() - at));
+        const std::uint8_t* got = platform::ReadInPlace(handle.get(), fallback.data(), kStep);
+        ASSERT_NE(got, nullptr) << "at byte " << at;
+        ASSERT_EQ(0, std::memcmp(got, expected.data() + at, kStep)) << "at byte " << at;
+    }
+    if (opened.length != expected.size()) return;
+    // Past the end of the partition nothing is read, even where the disk goes on.
+    std::uint8_t byte = 0;
+    ASSERT_TRUE(platform::SetPosition(handle.get(), static_cast<std::int64_t>(expected.size())));
+    EXPECT_FALSE(platform::ReadExact(handle.get(), &byte, 1));
+}
+
+TEST(DiskSource, EveryNtfsPartitionReadsAsItsVolume) {
+    struct Case {
+        const char* disk;
+        SourceOptions options;
+        fs::path volume;
+        int partition;
+    };
+    const std::uint64_t logicalStart = (4096 + fs::file_size(kFirstVolume) / 512 + 2048) * 512;
+    const std::vector<Case> cases = {
+        {"mbr.img", {std::nullopt, 2}, kFirstVolume, 2},
+        {"mbr.img", {std::nullopt, 5}, kSecondVolume, 5},  // logical, in the extended partition
+        {"mbr.img", {logicalStart, std::nullopt}, kSecondVolume, 0},
+        {"gpt.img", {}, kFirstVolume, 2},  // the only NTFS partition is taken unasked
+        {"gpt.E01", {}, kFirstVolume, 2},
+        {"gpt.E01", {std::uint64_t{4096} * 512, std::nullopt}, kFirstVolume, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.disk) + " partition " + std::to_string(c.partition));
+        if (!fs::exists(kDisks / c.disk)) continue;
+        OpenedSource opened;
+        const auto problem = Open(kDisks / c.disk, c.options, opened);
+        ASSERT_FALSE(problem) << *problem;
+        EXPECT_EQ(opened.partition, c.partition);
+        EXPECT_EQ(opened.WholeFile(), false);
+        ExpectVolume(opened, c.volume);
+        EXPECT_FALSE(ReadProblem(opened));
+    }
+}
+
+TEST(DiskSource, AVolumeOnItsOwnIsReadWhole) {
+    OpenedSource opened;
+    ASSERT_FALSE(Open(kFirstVolume, {}, opened));
+    EXPECT_TRUE(opened.WholeFile());
+    ExpectVolume(opened, kFirstVolume);
+}
+
+TEST(DiskSource, RefusalsSayWhyInOneLine) {
+    struct Case {
+        fs::path source;
+        SourceOptions options;
+        const char* expected;
+    };
+    const std::vector<Case> cases = {
+        {kDisks / "mbr.img", {}, "2 NTFS partitions: 2 (at byte 2097152, 32 MiB), 5 (at byte"},
+        {kDisks / "mbr.img", {std::nullopt, 1}, "partition 1 (at byte 1048576, 1.0 MiB) is not NTFS"},
+        {kDisks / "mbr.img", {std::nullopt, 3}, "no partition 3 (the table has 1, 2, 5)"},
+        {kDisks / "mbr.img", {std::uint64_t{512}, std::nullopt}, "no NTFS volume at offset 512"},
+        {kDisks / "mbr.img", {std::uint64_t{1} << 40, std::nullopt}, "offset 1099511627776 is past the end"},
+        {kDisks / "outside.img", {}, "partition 1 (bytes 1048576 to 34603008) lies outside the disk"},
+        {kDisks / "damaged.E01", {}, "damaged E01 evidence file"},
+        {kFirstVolume, {std::nullopt, 1}, "no partition table: the source is an NTFS volume itself"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source.filename().string());
+        if (!fs::exists(c.source)) continue;
+        OpenedSource opened;
+        const auto problem = Open(c.source, c.options, opened);
+        ASSERT_TRUE(problem);
+        EXPECT_NE(problem->find(c.expected), std::string::npos) << *problem;
+        EXPECT_EQ(problem->find('\n'), std::string::npos) << *problem;
+        EXPECT_FALSE(opened.volume);
+    }
+}
+
+// Hand-made tables for what no partitioning tool writes.
+class CraftedDisk : public ::testing::Test {
+protected:
+    void SetUp() override { path_ = fs::temp_directory_path() / ("tarnwick-disk-" + std::to_string(getpid())); }
+    void TearDown() override { fs::remove(path_); }
+
+    static void Entry(std::vector<std::uint8_t>& disk, std::size_t sector, int slot, std::uint8_t type,
+                      std::uint32_t first, std::uint32_t count) {
+        std::uint8_t* e = disk.data() + sector * 512 + 0x1BE + slot * 16;
+        e[4] = type;
+        std::memcpy(e + 8, &first, 4);
+        std::memcpy(e + 12, &count, 4);
+        disk[sector * 512 + 510] = 0x55;
+        disk[sector * 512 + 511] = 0xAA;
+    }
+
+    std::optional<std::string> OpenBytes(const std::vector<std::uint8_t>& disk) {
+        std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(disk.data()), disk.size());
+        OpenedSource opened;
+        return Open(path_, {}, opened);
+    }
+
+    fs::path path_;
+};
+
+TEST_F(CraftedDisk, ALoopingChainOfLogicalPartitionsEnds) {
+    std::vector<std::uint8_t> disk(64 * 512);
+    Entry(disk, 0, 0, 0x05, 1, 60);  // extended from LBA 1
+    Entry(disk, 1, 0, 0x07, 8, 2);
+    Entry(disk, 1, 1, 0x05, 1, 10);  // next EBR at LBA 2
+    Entry(disk, 2, 0, 0x07, 8, 2);
+    Entry(disk, 2, 1, 0x05, 2, 10);  // LBA 3
+    Entry(disk, 3, 0, 0x07, 8, 2);
+    Entry(disk, 3, 1, 0x05, 1, 10);  // back to LBA 2
+    const auto problem = OpenBytes(disk);
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(*problem, "partition table damaged: the chain of logical partitions loops");
+}
+
+TEST_F(CraftedDisk, ADamagedGptHeaderIsNamed) {
+    if (!fs::exists(kDisks / "gpt.img")) GTEST_SKIP() << "gpt.img was not made";
+    std::vector<char> head = ReadWhole(kDisks / "gpt.img");
+    head.resize(64 * 512);
+    std::vector<std::uint8_t> disk(head.begin(), head.end());
+    disk[512 + 80] ^= 1;  // the entry count, under the header's checksum
+    const auto problem = OpenBytes(disk);
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(*problem, "partition table damaged: GPT header damaged: checksum mismatch");
+}
+
+}  // namespace
+}  // namespace tarnwick::cli
