@@ -201,58 +201,46 @@ TEST(FindRecordName, HalvesTheSortedNumbers) {
     for (std::int32_t missing : {4, 6, 10, INT32_MIN, INT32_MAX}) EXPECT_EQ(list.Find(missing), -1) << missing;
 }
 
-// The halving as first written, over the sorted numbers: the table by number
-// must give the same element, also among several with one number.
-std::int32_t HalvingAnswer(const std::vector<std::int32_t>& numbers, std::int32_t wanted) {
-    if (numbers.empty()) return -1;
-    std::size_t lo = 0;
-    std::size_t hi = numbers.size() - 1;
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (numbers[mid] < wanted) {
-            lo = mid + 1;
-        } else if (numbers[mid] > wanted) {
-            if (mid == 0) return -1;
-            hi = mid - 1;
-        } else {
-            return static_cast<std::int32_t>(mid);
-        }
-    }
-    return numbers[lo] == wanted ? static_cast<std::int32_t>(lo) : -1;
-}
-
-TEST(FindRecordName, DenseAndSparseNumbersGiveTheHalvingsAnswer) {
+// Where several names share a record number, the one found decides which
+// long name a DOS-only entry takes: it is the element the halving over the
+// sorted numbers reaches first (worked out by hand here), whether the lookup
+// goes through a table by number (small numbers) or searches (the same
+// numbers moved far apart, or below zero).
+TEST(FindRecordName, AmongEqualNumbersTheHalvingsFirstHitIsFound) {
     const std::u16string n = u"n";
     const NameRef name{reinterpret_cast<const std::uint8_t*>(n.data()), 1};
     struct Case {
-        const char* what;
-        std::vector<std::int32_t> numbers;
+        std::vector<std::int32_t> numbers;  // ascending; equal ones keep their order of appending
+        std::int32_t wanted;
+        std::int32_t position;  // in the sorted list
     };
-    std::vector<Case> cases = {
-        {"dense with repeats", {}},
-        {"with negatives", {-5, -5, 0, 1, 1, 1, 2, 7, 7}},
-        {"sparse", {3, 3, 3, 1000000000, 1000000000, 5}},
+    const std::vector<Case> cases = {
+        {{5, 5, 5}, 5, 1},                        // the first middle is a 5
+        {{5, 5, 5, 5}, 5, 1},                     // middles round down
+        {{1, 1, 1, 5, 5, 6}, 5, 4},               // up past the 1s, then the middle is the second 5
+        {{5, 5, 7, 7, 7, 7, 7, 9}, 5, 1},         // down past the 7s to [0, 2]
+        {{5, 5, 7, 7, 7, 7, 7, 9}, 7, 3},
+        {{5, 5, 7, 7, 7, 7, 7, 9}, 9, 7},         // up to the last, found when the interval closes
+        {{2, 2, 2, 2, 2, 2, 2, 2, 2, 4}, 2, 4},
+        {{1, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 8}, 4, 8},
     };
-    for (std::int32_t i = 0; i < 3000; ++i) {
-        for (std::int32_t k = 0; k <= i % 4; ++k) cases[0].numbers.push_back(i % 7 == 3 ? i + 1 : i);
-    }
-    for (const Case& c : cases) {
-        RecordNameList list;
-        for (std::size_t i = 0; i < c.numbers.size(); ++i) {
-            list.Append(c.numbers[i], name, static_cast<std::int32_t>(i));
-        }
-        list.Sort();
-        std::vector<std::int32_t> sorted = c.numbers;
-        std::sort(sorted.begin(), sorted.end());
-        std::vector<std::int32_t> probes = {INT32_MIN, -6, -5, -1, 1000000000, 1000000001, INT32_MAX};
-        for (std::int32_t i = 0; i < 3010; ++i) probes.push_back(i);
-        for (std::int32_t probe : probes) {
-            const std::int32_t want = HalvingAnswer(sorted, probe);
-            ASSERT_EQ(list.Find(probe), want) << c.what << ", number " << probe;
-            if (want >= 0) {
-                EXPECT_EQ(list.FlagsOf(probe, -7), list[static_cast<std::size_t>(want)].flags) << c.what;
-            } else {
-                EXPECT_EQ(list.FlagsOf(probe, -7), -7) << c.what;
+    for (const std::int64_t shift : {0LL, 1000000000LL, -1000LL}) {
+        for (const Case& c : cases) {
+            RecordNameList list;
+            // Appended largest first, so the sort has work to do; equal numbers in their given order.
+            std::vector<std::size_t> order(c.numbers.size());
+            for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::size_t a, std::size_t b) { return c.numbers[a] > c.numbers[b]; });
+            for (std::size_t i : order) {
+                list.Append(static_cast<std::int32_t>(c.numbers[i] + shift), name, static_cast<std::int32_t>(100 + i));
+            }
+            list.Sort();
+            const auto wanted = static_cast<std::int32_t>(c.wanted + shift);
+            EXPECT_EQ(list.Find(wanted), c.position) << "shift " << shift << ", number " << c.wanted;
+            EXPECT_EQ(list.FlagsOf(wanted, -7), 100 + c.position) << "shift " << shift << ", number " << c.wanted;
+            for (const std::int32_t absent : {0, 3, 10}) {
+                EXPECT_EQ(list.Find(static_cast<std::int32_t>(absent + shift)), -1) << "shift " << shift;
             }
         }
     }
