@@ -1,7 +1,10 @@
 // Status codes of the exports and their fixed texts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "tarnwick.h"
 
 namespace tarnwick {
 
@@ -10,6 +13,13 @@ enum class StatusCode : std::int32_t {
 #include "status/status_codes.def"
 #undef STATUS
 };
+
+// How many codes the table holds.
+inline constexpr std::size_t kStatusCodeCount = 0
+#define STATUS(value, name, text) +1
+#include "status/status_codes.def"
+#undef STATUS
+    ;
 
 constexpr std::int32_t ToInt(StatusCode code) { return static_cast<std::int32_t>(code); }
 
