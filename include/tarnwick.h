@@ -12,6 +12,19 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The one version number of the library. The build reads it from here for the
+ * shared library's soname, the packages and `tarnwick --version`; the major
+ * number changes only when a program built against an older header could no
+ * longer load this library. */
+#define TARNWICK_VERSION_MAJOR 1
+#define TARNWICK_VERSION_MINOR 0
+#define TARNWICK_VERSION_PATCH 0
+#define TARNWICK_VERSION_TEXT_(major, minor, patch) #major "." #minor "." #patch
+#define TARNWICK_VERSION_TEXT(major, minor, patch) TARNWICK_VERSION_TEXT_(major, minor, patch)
+/* "major.minor.patch" */
+#define TARNWICK_VERSION \
+    TARNWICK_VERSION_TEXT(TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_PATCH)
+
 #if defined(_WIN32)
 #  define TARNWICK_CALL __stdcall
 #  if defined(TARNWICK_BUILDING)
@@ -28,7 +41,9 @@
 extern "C" {
 #endif
 
-/* Status codes returned by the exports; GetMftMessage gives their texts. */
+/* Status codes returned by the exports; GetMftMessage gives their texts. The
+ * library's own table of texts is keyed by these names, so a value is set here
+ * and nowhere else. */
 enum TarnwickStatus {
     TARNWICK_SUCCESS = 0,
     TARNWICK_CONTINUE = 1,
@@ -92,7 +107,7 @@ typedef struct ResultRecord_Export {
     int32_t reserved;
 } ResultRecord_Export;
 
-#if defined(__cplusplus)
+#if defined(__cplusplus) && __cplusplus >= 201103L
 static_assert(sizeof(ResultRecord_Internal) == 1096, "ResultRecord_Internal is 1096 bytes");
 static_assert(alignof(ResultRecord_Internal) == 8, "ResultRecord_Internal is 8-aligned");
 static_assert(offsetof(ResultRecord_Internal, parentName) == 4, "layout");
