@@ -36,9 +36,10 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 constexpr std::string_view kUsage =
-    "usage: tarnwick list [--format csv|jsonl] [--deleted] [--streams] SOURCE\n"
-    "       tarnwick list --catalogue [--format csv|jsonl] SOURCE\n"
-    "       tarnwick info SOURCE\n"
+    "usage: tarnwick list [--format csv|jsonl] [--deleted] [--streams] [WHERE] SOURCE\n"
+    "       tarnwick list --catalogue [--format csv|jsonl] [WHERE] SOURCE\n"
+    "       tarnwick info [WHERE] SOURCE\n"
+    "       WHERE: --partition N | --offset BYTES\n"
     "       tarnwick --help | --version\n";
 
 constexpr std::string_view kHelp =
@@ -61,11 +62,16 @@ constexpr std::string_view kHelp =
     "  --streams       also one line per named data stream, path:stream\n"
     "  --catalogue     list the library's catalogue (built from directory indexes,\n"
     "                  as the exports return it) instead\n"
+    "  --partition N   the NTFS volume in partition N of a disk's MBR or GPT (as\n"
+    "                  Linux numbers them: logical partitions from 5); without it\n"
+    "                  a disk's only NTFS partition is read\n"
+    "  --offset BYTES  the NTFS volume that starts BYTES into SOURCE\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"
-    "SOURCE is a block device (/dev/sdb1), a volume image file, or a drive letter\n"
-    "(D: or D) whose device or image is named by the variable TARNWICK_DRIVE_D.\n"
+    "SOURCE is a block device (/dev/sdb1, /dev/sdb), a volume or disk image file,\n"
+    "an E01 evidence file, or a drive letter (D: or D) whose device or image is\n"
+    "named by the variable TARNWICK_DRIVE_D.\n"
     "SOURCE is opened read-only and never written. Reading a raw device needs root\n"
     "or membership of the disk group.\n"
     "\n"
@@ -125,6 +131,7 @@ struct Arguments {
     Format format = Format::Csv;
     bool catalogue = false;
     listing::ListingOptions listingOptions;
+    SourceOptions sourceOptions;
 };
 
 // Fills `args`; returns an exit code when the program should stop at once.
@@ -144,6 +151,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
             } else if (arg == "--version" || arg == "-V") {
                 Print(stdout, "tarnwick " TARNWICK_VERSION "\n");
                 return kExitOk;
+            } else if (std::string problem; TakeSourceOption(rest, i, args.sourceOptions, problem)) {
+                if (!problem.empty()) return UsageError(problem);
             } else if (arg == "--catalogue") {
                 args.catalogue = true;
             } else if (arg == "--deleted") {
@@ -186,12 +195,14 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
     return std::nullopt;
 }
 
-std::optional<int> PrepareSource(const std::string& argument, Source& source) {
+std::optional<int> PrepareSource(const Arguments& args, Source& source, OpenedSource& opened) {
+    const std::string& argument = *args.source;
     if (auto problem = ResolveSource(argument, source)) return Failure(argument, *problem);
     if (auto problem = CheckReadable(source.path)) {
         const std::string label = source.label == source.path ? source.label : source.label + " (" + source.path + ")";
         return Failure(label, *problem);
     }
+    if (auto problem = OpenSource(source, args.sourceOptions, opened)) return Failure(source.label, *problem);
     return std::nullopt;
 }
 
@@ -202,7 +213,8 @@ std::optional<int> FinishOutput(OutputBuffer& out) {
     return Failure("standard output", std::string("write error: ") + std::strerror(out.Error()));
 }
 
-int ListCatalogue(const Arguments& args, const Source& source) {
+int ListCatalogue(const Arguments& args, const Source& source, const OpenedSource& opened) {
+    if (!MapDriveToVolume(source, opened)) return Failure(source.label, "the catalogue is not read from E01 evidence files");
     LoadedCatalogue catalogue;
     double milliseconds = 0;
     const std::int32_t status = catalogue.Load(source.letter, milliseconds);
@@ -214,18 +226,17 @@ int ListCatalogue(const Arguments& args, const Source& source) {
     return kExitOk;
 }
 
-// Reads the listing of the volume the source's drive letter names. A
-// listing cut short keeps its rows; only a volume that gave none is a
-// failure here, with the message to print.
-std::optional<std::string> ReadSourceListing(const Source& source, const listing::ListingOptions& options,
+// Reads the listing of the opened volume. A listing cut short keeps its
+// rows; only a volume that gave none is a failure here, with the message to
+// print.
+std::optional<std::string> ReadSourceListing(const OpenedSource& opened, const listing::ListingOptions& options,
                                              listing::Listing& result, double& milliseconds) {
-    const char16_t volumePath[] = {u'\\', u'\\', u'.', u'\\', static_cast<char16_t>(source.letter), u':', 0};
-    const platform::RawHandle volume = platform::OpenVolume(volumePath);
-    if (volume == platform::InvalidHandle()) return StatusText(TARNWICK_OPEN_FILE);
+    const SourceHandle volume = OpenHandle(opened);
+    if (volume.get() == platform::InvalidHandle()) return StatusText(TARNWICK_OPEN_FILE);
     const auto start = std::chrono::steady_clock::now();
-    const listing::ListingStatus status = listing::ReadListing(volume, options, result);
+    const listing::ListingStatus status = listing::ReadListing(volume.get(), options, result);
     milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    platform::CloseVolume(volume);
+    if (auto media = ReadProblem(opened)) return media;
     if (status == listing::ListingStatus::NotNtfs || status == listing::ListingStatus::UnreadableTable) {
         return std::string(listing::Describe(status));
     }
@@ -241,12 +252,13 @@ void ReportDamage(const Source& source, const listing::Listing& result) {
 
 int List(const Arguments& args) {
     Source source;
-    if (auto exit = PrepareSource(*args.source, source)) return *exit;
-    if (args.catalogue) return ListCatalogue(args, source);
+    OpenedSource opened;
+    if (auto exit = PrepareSource(args, source, opened)) return *exit;
+    if (args.catalogue) return ListCatalogue(args, source, opened);
 
     listing::Listing result;
     double milliseconds = 0;
-    if (auto problem = ReadSourceListing(source, args.listingOptions, result, milliseconds)) return Failure(source.label, *problem);
+    if (auto problem = ReadSourceListing(opened, args.listingOptions, result, milliseconds)) return Failure(source.label, *problem);
 
     OutputBuffer out(stdout);
     ListingWriter(out, args.format, ListingColumns{args.listingOptions.deleted}).WriteAll(result);
@@ -261,21 +273,23 @@ int List(const Arguments& args) {
 
 int Info(const Arguments& args) {
     Source source;
-    if (auto exit = PrepareSource(*args.source, source)) return *exit;
+    OpenedSource opened;
+    if (auto exit = PrepareSource(args, source, opened)) return *exit;
     std::array<std::uint8_t, tarnwick::boot_sector::kSize> boot{};
-    if (auto problem = ReadBootSector(source.path, boot)) return Failure(source.label, *problem);
+    ReadBootSector(opened, boot);
     tarnwick::VolumeInfo volume;
     if (tarnwick::ParseBootSector(boot, volume) != 0) return Failure(source.label, StatusText(TARNWICK_PARSE_BOOT));
 
     listing::Listing names;
     double listingMilliseconds = 0;
-    if (auto problem = ReadSourceListing(source, {}, names, listingMilliseconds)) return Failure(source.label, *problem);
+    if (auto problem = ReadSourceListing(opened, {}, names, listingMilliseconds)) return Failure(source.label, *problem);
     std::size_t nameDirectories = 0;
     for (const listing::Row& row : names.rows()) nameDirectories += row.IsDirectory() ? 1 : 0;
 
     LoadedCatalogue catalogue;
     double milliseconds = 0;
-    const std::int32_t status = catalogue.Load(source.letter, milliseconds);
+    const bool mapped = MapDriveToVolume(source, opened);
+    const std::int32_t status = mapped ? catalogue.Load(source.letter, milliseconds) : 0;
     if (status != 0) return Failure(source.label, StatusText(status));
     std::size_t directories = 0;
     for (const ResultRecord_Internal* entry : catalogue.Entries()) directories += (entry->flag & kFlagDirectory) != 0 ? 1 : 0;
@@ -283,6 +297,8 @@ int Info(const Arguments& args) {
 
     std::printf("source:               %s\n", source.label.c_str());
     if (source.label != source.path) std::printf("device:               %s\n", source.path.c_str());
+    if (opened.partition != 0) std::printf("partition:            %d\n", opened.partition);
+    if (!opened.WholeFile()) std::printf("volume offset:        %llu\n", static_cast<unsigned long long>(opened.offset));
     std::printf("bytes per sector:     %d\n", volume.bytesPerSector);
     std::printf("sectors per cluster:  %u\n", volume.sectorsPerCluster);
     std::printf("cluster size:         %u\n", volume.ClusterSize());
@@ -295,10 +311,14 @@ int Info(const Arguments& args) {
     std::printf("  of files:           %zu\n", names.size() - nameDirectories);
     std::printf("file records read:    %llu\n", static_cast<unsigned long long>(names.recordsRead()));
     std::printf("listing time:         %.2f ms\n", listingMilliseconds);
-    std::printf("catalogue entries:    %zu\n", entries);
-    std::printf("  of directories:     %zu\n", directories);
-    std::printf("  of files:           %zu\n", entries - directories);
-    std::printf("load time:            %.2f ms\n", milliseconds);
+    if (mapped) {
+        std::printf("catalogue entries:    %zu\n", entries);
+        std::printf("  of directories:     %zu\n", directories);
+        std::printf("  of files:           %zu\n", entries - directories);
+        std::printf("load time:            %.2f ms\n", milliseconds);
+    } else {
+        std::printf("catalogue entries:    none (not read from E01 evidence files)\n");
+    }
     if (std::fflush(stdout) != 0) return Failure("standard output", std::string("write error: ") + std::strerror(errno));
     ReportDamage(source, names);
     if (names.status() == listing::ListingStatus::CutShort) return Failure(source.label, listing::Describe(names.status()));

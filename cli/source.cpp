@@ -275,7 +275,20 @@ std::optional<std::string> OpenContainer(const std::string& path, std::shared_pt
 
 namespace {
 
-std::optional<std::string> Locate(const Source& source, const SourceOptions& options, OpenedSource& opened) {
+std::optional<std::string> Locate(const Source& source, SourceOptions options, OpenedSource& opened) {
+    // A drive letter may carry the volume's offset in the disk, as the
+    // library reads it.
+    if (source.letter != 0 && !options.offset && !options.partition) {
+        const char* text = std::getenv((DriveVariable(source.letter) + "_OFFSET").c_str());
+        if (text != nullptr && *text != '\0') {
+            char* end = nullptr;
+            const unsigned long long value = std::strtoull(text, &end, 10);
+            if (*end != '\0' || *text < '0' || *text > '9') {
+                return DriveVariable(source.letter) + "_OFFSET is not a number of bytes";
+            }
+            options.offset = value;
+        }
+    }
     std::shared_ptr<platform::VolumeReader> disk;
     std::uint64_t size = 0;
     if (auto problem = OpenContainer(source.path, disk, size, opened)) return problem;
@@ -365,6 +378,53 @@ std::optional<std::string> OpenSource(const Source& source, const SourceOptions&
 
 std::optional<std::string> ReadProblem(const OpenedSource& opened) {
     return opened.errors ? opened.errors->FirstReadError() : std::nullopt;
+}
+
+bool MapDriveToVolume(const Source& source, const OpenedSource& opened) {
+    if (opened.evidenceFile || source.letter == 0) return false;
+    const std::string variable = DriveVariable(source.letter);
+    if (opened.WholeFile()) {
+        unsetenv((variable + "_OFFSET").c_str());
+        unsetenv((variable + "_LENGTH").c_str());
+        return true;
+    }
+    return setenv((variable + "_OFFSET").c_str(), std::to_string(opened.offset).c_str(), 1) == 0 &&
+           setenv((variable + "_LENGTH").c_str(), std::to_string(opened.length).c_str(), 1) == 0;
+}
+
+bool TakeSourceOption(std::span<const std::string_view> args, std::size_t& i, SourceOptions& options,
+                      std::string& problem) {
+    const std::string_view arg = args[i];
+    std::string_view name;
+    for (const std::string_view known : {std::string_view("--offset"), std::string_view("--partition")}) {
+        if (arg == known || (arg.starts_with(known) && arg.size() > known.size() && arg[known.size()] == '=')) name = known;
+    }
+    if (name.empty()) return false;
+    std::string_view value;
+    if (arg == name) {
+        if (i + 1 == args.size()) {
+            problem = std::string(name) + (name == "--offset" ? " needs a number of bytes" : " needs a partition number");
+            return true;
+        }
+        value = args[++i];
+    } else {
+        value = arg.substr(name.size() + 1);
+    }
+    std::uint64_t number = 0;
+    const bool digits = !value.empty() && value.size() <= 19 &&
+                        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    for (const char c : value) number = digits ? number * 10 + static_cast<std::uint64_t>(c - '0') : 0;
+    if (name == "--offset") {
+        if (!digits) problem = "--offset takes a number of bytes, not '" + std::string(value) + "'";
+        options.offset = number;
+    } else {
+        if (!digits || number == 0 || number > 1000000) {
+            problem = "--partition takes a partition number from 1, not '" + std::string(value) + "'";
+        }
+        options.partition = static_cast<int>(number);
+    }
+    if (problem.empty() && options.offset && options.partition) problem = "--offset and --partition exclude each other";
+    return true;
 }
 
 SourceHandle OpenHandle(const OpenedSource& opened) { return SourceHandle(platform::OpenReader(opened.volume)); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,17 @@ struct OpenedSource {
 // offset or partition is given or the first sector is a partition table
 // with NTFS partitions. Returns a one-line reason when it cannot.
 std::optional<std::string> OpenSource(const Source& source, const SourceOptions& options, OpenedSource& opened);
+
+// Points the source's drive letter at the opened volume (its offset and
+// length in the disk), so that the library's catalogue reads the same volume
+// as the listing. False for an evidence file, which only this tool reads.
+bool MapDriveToVolume(const Source& source, const OpenedSource& opened);
+
+// When args[i] is --offset or --partition (its value in the same argument
+// after "=" or in the next), takes it, moves i to its last argument and
+// returns true; `problem` then says what is wrong with it, if anything.
+bool TakeSourceOption(std::span<const std::string_view> args, std::size_t& i, SourceOptions& options,
+                      std::string& problem);
 
 // A handle over the opened volume for the library's readers; CloseVolume
 // (or the holder) releases it.

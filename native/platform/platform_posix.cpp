@@ -1,5 +1,7 @@
 // The POSIX stand-in for the Win32 calls. Drive letter X names the block
-// device or volume image in the environment variable TARNWICK_DRIVE_X.
+// device or volume image in the environment variable TARNWICK_DRIVE_X; a
+// volume inside a whole disk is named by TARNWICK_DRIVE_X_OFFSET (its first
+// byte in the disk) and, optionally, TARNWICK_DRIVE_X_LENGTH.
 #include "platform/platform.h"
 #include "platform/utf16.h"
 
@@ -43,6 +45,8 @@ constexpr std::size_t kReadAheadLimit = 1 << 20;
 struct Volume {
     int fd = -1;
     std::shared_ptr<VolumeReader> reader;  // instead of fd when set
+    std::int64_t base = 0;                 // of the volume in the file or device
+    std::int64_t limit = INT64_MAX;        // the volume's length
     std::int64_t position = 0;
     std::int64_t sequentialEnd = 0;  // end of the run the caller announced
     std::vector<unsigned char> ahead;
@@ -63,12 +67,29 @@ char DriveLetter(const char16_t* path) {
     return (letter >= u'A' && letter <= u'Z') ? static_cast<char>(letter) : 0;
 }
 
-const char* DevicePathFor(const char16_t* volumePath) {
-    const char letter = DriveLetter(volumePath);
-    if (letter == 0) return nullptr;
-    const std::string name = std::string("TARNWICK_DRIVE_") + letter;
+const char* DriveVariable(char letter, const char* suffix) {
+    const std::string name = std::string("TARNWICK_DRIVE_") + letter + suffix;
     const char* value = std::getenv(name.c_str());
     return (value != nullptr && *value != '\0') ? value : nullptr;
+}
+
+const char* DevicePathFor(const char16_t* volumePath) {
+    const char letter = DriveLetter(volumePath);
+    return letter == 0 ? nullptr : DriveVariable(letter, "");
+}
+
+// A byte count of the drive's _OFFSET or _LENGTH variable: `fallback` when
+// unset, false when set to anything but a plain decimal number.
+bool DriveBytes(const char16_t* volumePath, const char* suffix, std::int64_t fallback, std::int64_t& bytes) {
+    bytes = fallback;
+    const char* text = DriveVariable(DriveLetter(volumePath), suffix);
+    if (text == nullptr) return true;
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < 0 || *text < '0' || *text > '9') return false;
+    bytes = value;
+    return true;
 }
 
 bool ReadFlag(const std::string& path) {
@@ -91,6 +112,10 @@ bool IsRemovableBlockDevice(dev_t device) {
 // Reads until `length` bytes arrived or the end of the volume; returns the count.
 std::size_t ReadAt(const Volume* volume, std::int64_t offset, unsigned char* out, std::size_t length) {
     if (volume->reader) return std::min(volume->reader->ReadAt(offset, out, length), length);
+    if (offset >= volume->limit) return 0;
+    length = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(length), volume->limit - offset));
+    if (offset > INT64_MAX - volume->base) return 0;
+    offset += volume->base;
     std::size_t done = 0;
     while (done < length) {
         const ssize_t n =
@@ -119,6 +144,11 @@ std::atomic<DebugSink> installedSink{nullptr};
 RawHandle OpenVolume(const char16_t* volumePath) {
     const char* device = DevicePathFor(volumePath);
     if (device == nullptr) return InvalidHandle();
+    std::int64_t base = 0;
+    std::int64_t limit = 0;
+    if (!DriveBytes(volumePath, "_OFFSET", 0, base) || !DriveBytes(volumePath, "_LENGTH", INT64_MAX, limit)) {
+        return InvalidHandle();
+    }
     const int fd = open(device, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return InvalidHandle();
     auto* volume = new (std::nothrow) Volume;
@@ -127,6 +157,8 @@ RawHandle OpenVolume(const char16_t* volumePath) {
         return InvalidHandle();
     }
     volume->fd = fd;
+    volume->base = base;
+    volume->limit = limit;
     return volume;
 }
 
