@@ -1,5 +1,6 @@
 // Runs stored inputs (seeds, regressions) through one fuzz target's entry
-// point with any compiler, as an ordinary test: a finding aborts.
+// point with any compiler, as an ordinary test: a finding aborts, and so
+// does finding no input at all.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +39,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         for (const std::filesystem::path& file : InputsIn(argv[i])) {
             std::ifstream in(file, std::ios::binary);
+            if (!in) {
+                std::fprintf(stderr, "replay: cannot read %s\n", file.c_str());
+                return 1;
+            }
             const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             std::fprintf(stderr, "replay %s (%zu bytes)\n", file.c_str(), bytes.size());
             // A copy of exactly the input's size, as libFuzzer hands it over.
@@ -47,5 +52,13 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("replayed %zu inputs\n", replayed);
+    // Nothing replayed means the seeds were never made or the folders are
+    // wrong, not that the target is sound.
+    if (replayed == 0) {
+        std::fprintf(stderr, "replay: no inputs in");
+        for (int i = 1; i < argc; ++i) std::fprintf(stderr, " %s", argv[i]);
+        std::fprintf(stderr, "\n");
+        return 1;
+    }
     return 0;
 }
