@@ -64,7 +64,24 @@ public:
         return *this;
     }
 
+    RecordBuilder& Sequence(std::uint16_t sequence) {
+        Put16(bytes_, 16, sequence);
+        return *this;
+    }
+
+    // Sets a field of the attribute added last, `at` bytes into it (the
+    // sizes of a non-resident attribute, its flags).
+    RecordBuilder& Field16(std::size_t at, std::uint16_t value) {
+        Put16(bytes_, last_ + at, value);
+        return *this;
+    }
+    RecordBuilder& Field64(std::size_t at, std::uint64_t value) {
+        Put64(bytes_, last_ + at, value);
+        return *this;
+    }
+
     RecordBuilder& Resident(std::uint32_t type, const std::vector<std::uint8_t>& value) {
+        last_ = next_;
         const std::size_t length = (24 + value.size() + 7) & ~std::size_t{7};
         Put32(bytes_, next_, type);
         Put32(bytes_, next_ + 4, static_cast<std::uint32_t>(length));
@@ -81,6 +98,7 @@ public:
     // and optional name.
     RecordBuilder& NonResident(std::uint32_t type, const std::vector<std::uint8_t>& pairs,
                                const std::u16string& name = u"", std::uint64_t startVcn = 0) {
+        last_ = next_;
         const std::size_t nameAt = 64;
         const std::size_t pairsAt = (nameAt + 2 * name.size() + 7) & ~std::size_t{7};
         const std::size_t length = (pairsAt + pairs.size() + 1 + 7) & ~std::size_t{7};
@@ -117,6 +135,7 @@ public:
 private:
     std::vector<std::uint8_t> bytes_;
     std::size_t next_;
+    std::size_t last_ = 0;
 };
 
 }  // namespace tarnwick::testing
