@@ -16,10 +16,10 @@ add_custom_command(
   VERBATIM)
 add_custom_target(tarnwick-disk-images DEPENDS ${disks}/made)
 
-add_executable(tarnwick_disk_source_tests disk_source_test.cpp)
+add_executable(tarnwick_disk_source_tests disk_source_test.cpp tool_run.cpp)
 target_link_libraries(tarnwick_disk_source_tests PRIVATE tarnwick_cli_support GTest::gtest_main tarnwick_warnings)
 target_compile_options(tarnwick_disk_source_tests PRIVATE -Wno-conversion)
 target_compile_definitions(tarnwick_disk_source_tests PRIVATE
-  TARNWICK_DISK_IMAGES="${disks}" TARNWICK_FIRST_VOLUME="${first_volume}" TARNWICK_SECOND_VOLUME="${second_volume}")
-add_dependencies(tarnwick_disk_source_tests tarnwick-disk-images)
+  TARNWICK_CLI="$<TARGET_FILE:tarnwick>" TARNWICK_DISK_IMAGES="${disks}" TARNWICK_FIRST_VOLUME="${first_volume}" TARNWICK_SECOND_VOLUME="${second_volume}")
+add_dependencies(tarnwick_disk_source_tests tarnwick-disk-images tarnwick)
 gtest_discover_tests(tarnwick_disk_source_tests DISCOVERY_TIMEOUT 60)

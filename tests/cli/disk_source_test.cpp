@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "source.h"
+#include "tool_run.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -123,6 +125,43 @@ TEST(DiskSource, RefusalsSayWhyInOneLine) {
         EXPECT_EQ(problem->find('\n'), std::string::npos) << *problem;
         EXPECT_FALSE(opened.volume);
     }
+}
+
+// The tool lists a partition, and loads its catalogue, exactly as it does
+// the volume on its own; a refusal is one line on standard error and exit 1.
+TEST(DiskSource, TheToolReadsAPartitionAsTheVolume) {
+    const fs::path dir = fs::temp_directory_path() / ("tarnwick-disk-tool-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    struct Case {
+        std::vector<std::string> where;
+        fs::path volume;
+    };
+    const std::vector<Case> cases = {
+        {{"--partition", "5", (kDisks / "mbr.img").string()}, kSecondVolume},
+        {{(kDisks / "gpt.E01").string()}, kFirstVolume},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where.back());
+        if (!fs::exists(c.where.back())) continue;
+        for (const std::vector<std::string>& command : {std::vector<std::string>{"list", "--deleted", "--streams"},
+                                                       std::vector<std::string>{"list", "--catalogue"}}) {
+            if (command.back() == "--catalogue" && c.where.back().ends_with(".E01")) continue;
+            std::vector<std::string> args = command;
+            args.insert(args.end(), c.where.begin(), c.where.end());
+            const test::Result inside = test::RunTool(dir, args);
+            args = command;
+            args.push_back(c.volume.string());
+            const test::Result alone = test::RunTool(dir, args);
+            ASSERT_EQ(inside.exit, 0) << inside.err;
+            EXPECT_EQ(inside.out, alone.out);
+            EXPECT_GT(inside.out.size(), 1000u);
+        }
+    }
+    const test::Result refused = test::RunTool(dir, {"list", (kDisks / "mbr.img").string()});
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    EXPECT_TRUE(refused.out.empty());
+    fs::remove_all(dir);
 }
 
 // Hand-made tables for what no partitioning tool writes.
