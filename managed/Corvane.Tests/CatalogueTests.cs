@@ -41,7 +41,7 @@ namespace Corvane.Tests
         {
             string path = Volumes.Get(image);
             Skip.If(path == null, $"volume {image} is not available here");
-            return Native.MapDrive(Letter, path);
+            return Drives.Map(Letter, path);
         }
 
         private static ResultRecord[] LoadThroughWrapper(uint drive)

@@ -1,6 +1,4 @@
-using System;
 using System.Runtime.InteropServices;
-using Xunit;
 
 [assembly: Xunit.CollectionBehavior(DisableTestParallelization = true)]
 
@@ -22,23 +20,5 @@ namespace Corvane.Tests
 
         [DllImport("Tarnwick", ExactSpelling = true)]
         internal static extern int Clear();
-
-        // The runtime keeps its own copy of the environment on Unix; the native getenv only sees
-        // what goes through the C library.
-        [DllImport("libc", EntryPoint = "setenv", ExactSpelling = true)]
-        private static extern int SetEnv(string name, string value, int overwrite);
-
-        /// <summary>Makes drive letter <paramref name="letter"/> stand for the image at <paramref name="path"/>.</summary>
-        internal static uint MapDrive(char letter, string path)
-        {
-            string variable = "TARNWICK_DRIVE_" + letter;
-            Environment.SetEnvironmentVariable(variable, path);
-            if (!OperatingSystem.IsWindows())
-            {
-                Assert.Equal(0, SetEnv(variable, path, 1));
-            }
-
-            return (uint)(letter - 'A');
-        }
     }
 }

@@ -221,7 +221,7 @@ namespace Corvane.Tests
             File.WriteAllBytes(image, bytes);
         }
 
-        private static string Scratch()
+        internal static string Scratch()
         {
             if (scratch != null)
             {
@@ -250,7 +250,7 @@ namespace Corvane.Tests
             return scratch;
         }
 
-        private static string RepositoryRoot()
+        internal static string RepositoryRoot()
         {
             for (var dir = new DirectoryInfo(AppContext.BaseDirectory); dir != null; dir = dir.Parent)
             {
@@ -263,7 +263,7 @@ namespace Corvane.Tests
             return null;
         }
 
-        private static bool HasTool(string tool) => FindTool(tool) != null;
+        internal static bool HasTool(string tool) => FindTool(tool) != null;
 
         // ntfs-3g's tools live in /usr/sbin, which a non-root PATH may lack.
         private static string FindTool(string tool) =>
@@ -273,9 +273,10 @@ namespace Corvane.Tests
                 .Select(dir => Path.Combine(dir, tool))
                 .FirstOrDefault(File.Exists);
 
-        private static void Run(string tool, params string[] arguments)
+        /// <summary>Runs <paramref name="tool"/> (a name on the PATH or a full path) and returns what it printed.</summary>
+        internal static string Run(string tool, params string[] arguments)
         {
-            var start = new ProcessStartInfo(FindTool(tool))
+            var start = new ProcessStartInfo(Path.IsPathRooted(tool) ? tool : FindTool(tool))
             {
                 RedirectStandardOutput = true,
                 RedirectStandardError = true,
@@ -295,6 +296,8 @@ namespace Corvane.Tests
             {
                 throw new InvalidOperationException($"{tool} exited with {process.ExitCode}: {errors}");
             }
+
+            return output.Result;
         }
     }
 }

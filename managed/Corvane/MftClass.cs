@@ -9,7 +9,9 @@ namespace Corvane
     /// </summary>
     /// <remarks>
     /// The native catalogue is process-wide and unsynchronised: callers serialise every
-    /// <see cref="LoadMft"/>/<see cref="GetMft"/> sequence. Failures are status codes, never exceptions.
+    /// <see cref="LoadMft"/>/<see cref="GetMft"/> sequence. Failures are status codes, never exceptions,
+    /// except in a 32-bit process, where every call throws <see cref="PlatformNotSupportedException"/>.
+    /// <see cref="Catalogue"/> offers the same catalogue as an <see cref="IDisposable"/> object.
     /// </remarks>
     public class MftClass
     {
@@ -38,6 +40,7 @@ namespace Corvane
         [CLSCompliant(false)]
         public static unsafe int LoadMft(uint drive, ref ulong count)
         {
+            NativeMethods.RequireSupportedProcess();
             int status;
             fixed (ulong* countAddress = &count)
             {
@@ -65,6 +68,7 @@ namespace Corvane
         public static unsafe int GetMft(ResultRecord[] resultRecord)
         {
             int length = resultRecord.Length;
+            NativeMethods.RequireSupportedProcess();
             if (length == 0)
             {
                 return LengthMismatch;
@@ -106,6 +110,7 @@ namespace Corvane
         /// <summary>The fixed text of any status code, e.g. "info: success" for 0 and "error: other" for unknown codes.</summary>
         public static unsafe string GetMftMessage(int code)
         {
+            NativeMethods.RequireSupportedProcess();
             return new string((char*)NativeMethods.GetMftMessage(code));
         }
     }

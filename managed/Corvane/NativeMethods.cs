@@ -14,6 +14,22 @@ namespace Corvane
     {
         private const string Library = "Tarnwick";
 
+        /// <summary>
+        /// Stops a 32-bit process before its first call: the x86 library exports decorated names
+        /// and writes a 32-bit count, neither of which these declarations match.
+        /// </summary>
+        internal static void RequireSupportedProcess() => RequireSupportedProcess(IntPtr.Size);
+
+        internal static void RequireSupportedProcess(int pointerSize)
+        {
+            if (pointerSize != 8)
+            {
+                throw new PlatformNotSupportedException(
+                    $"Corvane runs in 64-bit processes only; this process is {pointerSize * 8}-bit. "
+                    + "Build the application for x64 (or AnyCPU without 'Prefer 32-bit').");
+            }
+        }
+
         // SetLastError keeps the reason a volume could not be opened for Marshal.GetLastWin32Error.
         [DllImport(Library, EntryPoint = "LoadMft", ExactSpelling = true, SetLastError = true)]
         internal static extern int LoadMft(uint drive, ulong* count);
