@@ -6,6 +6,7 @@
 #include "catalogue_rows.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,28 @@ struct CrossCheck {
 
 CrossCheck CompareWithFls(const std::vector<Row>& catalogue, const std::vector<FlsName>& fls,
                           const std::vector<IndexName>& indexNames);
+
+// The paths of an `fls -r -p` listing as "/a/b", by kind. The $OrphanFiles
+// virtual folder itself and the streams of indexes ($I30, $SDH, ...) are
+// left out.
+struct FlsPaths {
+    std::set<std::string> names;    // in-use names
+    std::set<std::string> streams;  // "path:stream" of named $DATA streams
+    std::set<std::string> deleted;  // names fls marks deleted ("*")
+    std::set<std::string> streamOwners;  // paths of files fls lists streams of
+};
+FlsPaths ParseFlsPaths(const std::string& output);
+
+// A path as fls spells it: control characters become '^'.
+std::string FlsSpellingOfPath(const std::string& utf8Path);
+
+// Compares two sets of paths (`what` names the kind in the report). Allowed
+// differences: fls cuts long paths short, shows an unpaired surrogate as '^'
+// (swallowing the next unit after a high one) where the tool writes U+FFFD,
+// lists some files only through their streams (`streamOwners`), so the
+// tool may list those by their own name, and lists names left in indexes
+// whose records the tool finds no longer in use (`ourDeleted`).
+CrossCheck ComparePaths(const std::string& what, const std::set<std::string>& ours, const std::set<std::string>& theirs,
+                        const std::set<std::string>& streamOwners = {}, const std::set<std::string>& ourDeleted = {});
 
 }  // namespace volume_tests

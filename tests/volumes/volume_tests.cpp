@@ -6,7 +6,7 @@
 //    the catalogue except for the differences docs/volumes.md lists.
 #include "catalogue_rows.h"
 #include "fls_check.h"
-#include "../shared_images.h"
+#include "volume_set.h"
 
 #include <gtest/gtest.h>
 
@@ -24,30 +24,6 @@ using namespace volume_tests;
 
 namespace {
 
-struct Volume {
-    std::string name, image, expected, indexNames;
-};
-
-std::vector<Volume> BuiltVolumes() {
-    std::vector<Volume> volumes;
-    // TARNWICK_VOLUMES_MANIFEST names another list (name, image, expected,
-    // index names; tab-separated), e.g. to check generated benchmark volumes.
-    const char* other = std::getenv("TARNWICK_VOLUMES_MANIFEST");
-    std::ifstream in(other ? other : TARNWICK_VOLUMES_MANIFEST);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream f(line);
-        Volume v;
-        std::getline(f, v.name, '\t');
-        std::getline(f, v.image, '\t');
-        std::getline(f, v.expected, '\t');
-        std::getline(f, v.indexNames, '\t');
-        if (!v.name.empty()) volumes.push_back(v);
-    }
-    return volumes;
-}
-
-void PrintTo(const Volume& v, std::ostream* os) { *os << v.name; }
-
 // Volumes on which the load is known to disagree with the expected catalogue,
 // with the fault; their tests are skipped until the load is fixed (set
 // TARNWICK_VOLUMES_ALL=1 to run them anyway). Remove an entry with its fix.
@@ -56,14 +32,6 @@ const std::map<std::string, std::string> kPendingFixes = {};
 const std::string* PendingFix(const Volume& v) {
     const auto it = kPendingFixes.find(v.name);
     return it != kPendingFixes.end() && !std::getenv("TARNWICK_VOLUMES_ALL") ? &it->second : nullptr;
-}
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-bool HaveTool(const std::string& tool) {
-    int status = 0;
-    RunCommand("command -v " + tool + " >/dev/null 2>&1", &status);
-    return status == 0;
 }
 
 std::string Fls(const std::string& image, int* status) {
@@ -105,60 +73,15 @@ TEST_P(BuiltVolume, AgreesWithFls) {
     }
 }
 
-std::string TestName(std::string name) {
-    for (auto& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-}
-
 INSTANTIATE_TEST_SUITE_P(Volumes, BuiltVolume, ::testing::ValuesIn(BuiltVolumes()),
                          [](const auto& p) { return TestName(p.param.name); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(BuiltVolume);
-
-// Images made by Windows and other writers, with their source folder.
-struct SharedImage {
-    const char* folder;
-    const char* file;
-    bool sparseTar;  // stored as a sparse tar member
-};
-
-void PrintTo(const SharedImage& s, std::ostream* os) { *os << s.folder << '/' << s.file; }
-
-const SharedImage kSharedImages[] = {
-    {"ntfs-samples", "ntfs-ptrn.raw", false},  {"ntfs-samples", "ntfs-ramslack.raw", false},
-    {"ntfs-samples", "ntfs-2m.raw", false},    {"ntfs-samples", "ntfs.raw", true},
-    {"dfir_ntfs", "ntfs_index.raw", false},    {"dfir_ntfs", "ntfs3.raw", false},
-    {"dfir_ntfs", "ntfs3_attrlist.raw", false}, {"dfir_ntfs", "vss_2003.raw", true},
-    {"tsk-test-data", "7-ntfs-undel.dd", false}, {"tsk-test-data", "8-jpeg-search.dd", false},
-    {"donald", "test.ntfs.dd", false},          {"grr", "ntfs_img.dd", false},
-    {"colinfinck-ntfs", "testfs1", false},      {"dx_dfir", "ntfs1-gen0.raw", false},
-};
 
 class SharedVolume : public ::testing::TestWithParam<SharedImage> {
 protected:
     // Decompresses the image into the build tree once; "" when the shared
     // folder is absent.
-    static std::string Image(const SharedImage& s) {
-        const fs::path source = tarnwick::testdata::SharedImagesDir() / s.folder;
-        const fs::path packed = source / (std::string(s.file) + (s.sparseTar ? ".tar.xz" : ".xz"));
-        if (!fs::exists(packed)) return {};
-        const fs::path dir = fs::path(TARNWICK_VOLUMES_SCRATCH) / s.folder;
-        const fs::path image = dir / s.file;
-        if (fs::exists(image)) return image;
-        fs::create_directories(dir);
-        // Unpack beside the target and rename, so parallel tests never see half an image.
-        const fs::path temp = dir / (".unpack-" + std::to_string(::getpid()));
-        fs::create_directories(temp);
-        int status = 0;
-        if (s.sparseTar)
-            RunCommand("tar -xJf " + Quote(packed) + " -C " + Quote(temp), &status);
-        else
-            RunCommand("xz -dc " + Quote(packed) + " > " + Quote(temp / s.file), &status);
-        if (status != 0) throw std::runtime_error("cannot unpack " + packed.string());
-        fs::rename(temp / s.file, image);
-        fs::remove_all(temp);
-        return image;
-    }
+    static std::string Image(const SharedImage& s) { return UnpackedImage(s); }
 
     // The builder's reader on the image: expected catalogue and index names.
     static bool Derive(const std::string& image, std::string& expected, std::string& indexNames) {

@@ -1,0 +1,200 @@
+// `tarnwick list` against The Sleuth Kit on real volumes:
+//  * its set of paths equals `fls -r -p -u`'s, on the built test volumes and
+//    on every shared image fls can read;
+//  * the sizes of files equal istat's unnamed $DATA sizes;
+//  * with --deleted and --streams, the records no longer in use carry the
+//    names the images' names listings give them, and the streams are fls's
+//    stream lines.
+#include "fls_check.h"
+#include "volume_set.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "tool_run.h"
+
+namespace fs = std::filesystem;
+using namespace volume_tests;
+
+namespace {
+
+// Columns of the tool's CSV.
+enum Column { kRecord = 0, kPath = 4, kName = 5, kNamespace = 6, kType = 7, kDataSize = 8, kDeleted = 19 };
+
+struct Listed {
+    std::vector<std::vector<std::string>> rows;  // without the header
+    std::string error;
+};
+
+// Runs the tool; fails the test when it does not succeed.
+Listed List(const std::string& image, std::vector<std::string> options = {}) {
+    char scratch[] = "/tmp/tarnwick-listing-XXXXXX";
+    if (mkdtemp(scratch) == nullptr) throw std::runtime_error("mkdtemp failed");
+    options.insert(options.begin(), "list");
+    options.push_back(image);
+    const auto run = tarnwick::cli::test::RunTool(scratch, options);
+    fs::remove_all(scratch);
+    Listed listed;
+    listed.error = run.err;
+    EXPECT_EQ(run.exit, 0) << image << ": " << run.err;
+    listed.rows = tarnwick::cli::test::ParseCsv(run.out);
+    if (!listed.rows.empty()) listed.rows.erase(listed.rows.begin());
+    return listed;
+}
+
+// Paths as fls spells them: of names in use and of deleted records. The
+// root's "/" is not a line of fls.
+struct ListedPaths {
+    std::set<std::string> names, deleted;
+};
+
+ListedPaths Paths(const Listed& listed) {
+    ListedPaths paths;
+    for (const auto& row : listed.rows) {
+        if (row[kType] == "stream" || row[kPath] == "/") continue;
+        const bool deleted = row.size() > kDeleted && row[kDeleted] == "1";
+        (deleted ? paths.deleted : paths.names).insert(FlsSpellingOfPath(row[kPath]));
+    }
+    return paths;
+}
+
+void ExpectSamePaths(const std::string& image, const std::string& flsOutput) {
+    const FlsPaths fls = ParseFlsPaths(flsOutput);
+    const ListedPaths ours = Paths(List(image, {"--deleted"}));
+    const auto check = ComparePaths("paths", ours.names, fls.names, fls.streamOwners, ours.deleted);
+    EXPECT_TRUE(check.ok) << image << ":\n" << check.report;
+}
+
+class BuiltVolumeListing : public ::testing::TestWithParam<Volume> {};
+
+TEST_P(BuiltVolumeListing, PathsEqualFls) {
+    if (!HaveTool("fls")) GTEST_SKIP() << "fls (sleuthkit) is not installed";
+    const Volume& v = GetParam();
+    int status = 0;
+    const std::string fls = RunCommand("fls -r -p -u " + Quote(v.image) + " 2>/dev/null", &status);
+    ASSERT_EQ(status, 0) << "fls failed on " << v.image;
+    ExpectSamePaths(v.image, fls);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, BuiltVolumeListing, ::testing::ValuesIn(BuiltVolumes()),
+                         [](const auto& p) { return TestName(p.param.name); });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(BuiltVolumeListing);
+
+class SharedVolumeListing : public ::testing::TestWithParam<SharedImage> {
+protected:
+    void SetUp() override {
+        image_ = UnpackedImage(GetParam());
+        if (image_.empty()) GTEST_SKIP() << "shared image not found: " << testing::PrintToString(GetParam());
+        // fls rejects the 2 MiB clusters of ntfs-2m.raw, so it has no fls listing.
+        flsListing_ = SharedImageFile(GetParam(), ".fls.txt");
+        if (flsListing_.empty()) GTEST_SKIP() << "no fls listing of " << image_;
+    }
+
+    std::string image_;
+    std::string flsListing_;
+};
+
+TEST_P(SharedVolumeListing, PathsEqualFls) {
+    std::ifstream in(flsListing_, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    ExpectSamePaths(image_, text.str());
+}
+
+// The size istat gives the unnamed $DATA attribute of `record`; -1 when it
+// has none.
+long long IstatDataSize(const std::string& image, const std::string& record) {
+    int status = 0;
+    const std::string out = RunCommand("istat " + Quote(image) + " " + record + " 2>/dev/null", &status);
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        // "Type: $DATA (128-3)   Name: N/A   Resident   size: 38"
+        if (line.rfind("Type: $DATA ", 0) != 0 || line.find("Name: N/A") == std::string::npos) continue;
+        const auto at = line.find("size: ");
+        if (at != std::string::npos) return std::stoll(line.substr(at + 6));
+    }
+    return -1;
+}
+
+TEST_P(SharedVolumeListing, FileSizesEqualIstat) {
+    if (!HaveTool("istat")) GTEST_SKIP() << "istat (sleuthkit) is not installed";
+    std::map<std::string, std::string> sizeOfRecord;  // each file once, whatever its number of names
+    for (const auto& row : List(image_).rows) {
+        if (row[kType] == "file") sizeOfRecord.emplace(row[kRecord], row[kDataSize]);
+    }
+    // istat runs once per file: a spread of a dozen keeps this to a second.
+    const std::size_t step = std::max<std::size_t>(1, sizeOfRecord.size() / 12);
+    std::size_t i = 0, checked = 0;
+    for (const auto& [record, size] : sizeOfRecord) {
+        if (i++ % step != 0) continue;
+        const long long theirs = IstatDataSize(image_, record);
+        if (theirs < 0) continue;  // only named streams ($Secure, ...): nothing to compare
+        EXPECT_EQ(size, std::to_string(theirs)) << image_ << ": record " << record;
+        ++checked;
+    }
+    EXPECT_GT(checked, 0u);
+}
+
+// Records no longer in use with their names, as "record<TAB>name"; a DOS
+// name that stands beside a long name of the same record is no name of its own.
+std::set<std::string> DeletedNamesOfNamesListing(const std::string& path) {
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> byRecord;  // record -> (namespace, name)
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+        // record in_use base_record is_dir namespace parent_record name
+        if (f.size() < 7 || f[1] != "0" || f[2] != "0") continue;
+        byRecord[f[0]].emplace_back(f[4], f[6]);
+    }
+    std::set<std::string> names;
+    for (const auto& [record, list] : byRecord) {
+        const bool hasLong = std::any_of(list.begin(), list.end(), [](const auto& n) { return n.first != "DOS"; });
+        for (const auto& [space, name] : list) {
+            if (space != "DOS" || !hasLong) names.insert(record + "\t" + name);
+        }
+    }
+    return names;
+}
+
+TEST_P(SharedVolumeListing, DeletedRecordsAndStreamsEqualTheOtherReaders) {
+    const std::string namesListing = SharedImageFile(GetParam(), ".names.tsv");
+    const Listed listed = List(image_, {"--deleted", "--streams"});
+    std::set<std::string> deleted, streams, live;
+    for (const auto& row : listed.rows) {
+        ASSERT_EQ(row.size(), 20u);
+        if (row[kDeleted] == "1") {
+            if (row[kType] != "stream") deleted.insert(row[kRecord] + "\t" + row[kName]);
+        } else if (row[kType] == "stream") {
+            streams.insert(FlsSpellingOfPath(row[kPath]));
+        } else if (row[kPath] != "/") {
+            live.insert(FlsSpellingOfPath(row[kPath]));
+        }
+    }
+    std::ifstream in(flsListing_, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const FlsPaths fls = ParseFlsPaths(text.str());
+    // The options add rows and change none of the others.
+    EXPECT_EQ(live, Paths(List(image_)).names) << image_;
+
+    const auto streamCheck = ComparePaths("streams", streams, fls.streams);
+    EXPECT_TRUE(streamCheck.ok) << image_ << ":\n" << streamCheck.report;
+    if (!namesListing.empty()) {
+        const auto deletedCheck = ComparePaths("deleted records", deleted, DeletedNamesOfNamesListing(namesListing));
+        EXPECT_TRUE(deletedCheck.ok) << image_ << ":\n" << deletedCheck.report;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, SharedVolumeListing, ::testing::ValuesIn(kSharedImages),
+                         [](const auto& p) { return TestName(p.param.file); });
+
+}  // namespace

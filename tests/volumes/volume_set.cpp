@@ -1,0 +1,90 @@
+#include "volume_set.h"
+
+#include "../shared_images.h"
+#include "catalogue_rows.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace volume_tests {
+
+void PrintTo(const Volume& v, std::ostream* os) { *os << v.name; }
+void PrintTo(const SharedImage& s, std::ostream* os) { *os << s.folder << '/' << s.file; }
+
+std::vector<Volume> BuiltVolumes() {
+    std::vector<Volume> volumes;
+    // TARNWICK_VOLUMES_MANIFEST names another list (name, image, expected,
+    // index names; tab-separated), e.g. to check generated benchmark volumes.
+    const char* other = std::getenv("TARNWICK_VOLUMES_MANIFEST");
+    std::ifstream in(other ? other : TARNWICK_VOLUMES_MANIFEST);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream f(line);
+        Volume v;
+        std::getline(f, v.name, '\t');
+        std::getline(f, v.image, '\t');
+        std::getline(f, v.expected, '\t');
+        std::getline(f, v.indexNames, '\t');
+        if (!v.name.empty()) volumes.push_back(v);
+    }
+    return volumes;
+}
+
+const std::vector<SharedImage> kSharedImages = {
+    {"ntfs-samples", "ntfs-ptrn.raw", false},  {"ntfs-samples", "ntfs-ramslack.raw", false},
+    {"ntfs-samples", "ntfs-2m.raw", false},    {"ntfs-samples", "ntfs.raw", true},
+    {"dfir_ntfs", "ntfs_index.raw", false},    {"dfir_ntfs", "ntfs3.raw", false},
+    {"dfir_ntfs", "ntfs3_attrlist.raw", false}, {"dfir_ntfs", "vss_2003.raw", true},
+    {"tsk-test-data", "7-ntfs-undel.dd", false}, {"tsk-test-data", "8-jpeg-search.dd", false},
+    {"donald", "test.ntfs.dd", false},          {"grr", "ntfs_img.dd", false},
+    {"colinfinck-ntfs", "testfs1", false},      {"dx_dfir", "ntfs1-gen0.raw", false},
+};
+
+std::string SharedImageFile(const SharedImage& s, const std::string& suffix) {
+    const fs::path file = tarnwick::testdata::SharedImagesDir() / s.folder / (std::string(s.file) + suffix);
+    return fs::exists(file) ? file.string() : std::string();
+}
+
+std::string UnpackedImage(const SharedImage& s) {
+    const std::string packed = SharedImageFile(s, s.sparseTar ? ".tar.xz" : ".xz");
+    if (packed.empty()) return {};
+    const fs::path dir = fs::path(TARNWICK_VOLUMES_SCRATCH) / s.folder;
+    const fs::path image = dir / s.file;
+    if (fs::exists(image)) return image;
+    fs::create_directories(dir);
+    // Unpack beside the target and rename, so parallel tests never see half an image.
+    const fs::path temp = dir / (".unpack-" + std::to_string(::getpid()));
+    fs::create_directories(temp);
+    int status = 0;
+    if (s.sparseTar)
+        RunCommand("tar -xJf " + Quote(packed) + " -C " + Quote(temp), &status);
+    else
+        RunCommand("xz -dc " + Quote(packed) + " > " + Quote(temp / s.file), &status);
+    if (status != 0) throw std::runtime_error("cannot unpack " + packed);
+    fs::rename(temp / s.file, image);
+    fs::remove_all(temp);
+    return image;
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+bool HaveTool(const std::string& tool) {
+    int status = 0;
+    RunCommand("command -v " + tool + " >/dev/null 2>&1", &status);
+    return status == 0;
+}
+
+std::string TestName(std::string name) {
+    for (auto& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+}  // namespace volume_tests
