@@ -1,6 +1,7 @@
 # Whole disks and evidence files behind the tool's source layer, and the
 # reports built on the listing.
 target_sources(tarnwick_cli_support PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/bodyfile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/byte_size.cpp
   ${CMAKE_CURRENT_LIST_DIR}/partition_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ewf_source.cpp)

@@ -11,6 +11,7 @@
 
 #include "catalogue_output.h"
 #include "listing/listing.h"
+#include "bodyfile.h"
 #include "listing_output.h"
 #include "ntfs/file_record.h"
 #include "output_buffer.h"
@@ -36,7 +37,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 constexpr std::string_view kUsage =
-    "usage: tarnwick list [--format csv|jsonl] [--deleted] [--streams] [WHERE] SOURCE\n"
+    "usage: tarnwick list [--format csv|jsonl|bodyfile] [--deleted] [--streams] [WHERE] SOURCE\n"
     "       tarnwick list --catalogue [--format csv|jsonl] [WHERE] SOURCE\n"
     "       tarnwick info [WHERE] SOURCE\n"
     "       WHERE: --partition N | --offset BYTES\n"
@@ -57,7 +58,9 @@ constexpr std::string_view kHelp =
     "Options:\n"
     "  --format csv    CSV with a header line (the default)\n"
     "  --format jsonl  one JSON object per line\n"
-    "  --deleted       also the records no longer in use that still hold names,\n"
+    "  --format bodyfile  The Sleuth Kit's body file for timelines (mactime -b):\n"
+    "                  a line of $STANDARD_INFORMATION and one of $FILE_NAME times\n"
+    "                  per name, one per stream\n"    "  --deleted       also the records no longer in use that still hold names,\n"
     "                  marked in a `deleted` column\n"
     "  --streams       also one line per named data stream, path:stream\n"
     "  --catalogue     list the library's catalogue (built from directory indexes,\n"
@@ -162,13 +165,13 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
             } else if (arg == "--format" || arg.starts_with("--format=")) {
                 std::string_view value;
                 if (arg == "--format") {
-                    if (i + 1 == rest.size()) return UsageError("--format needs a value: csv or jsonl");
+                    if (i + 1 == rest.size()) return UsageError("--format needs a value: csv, jsonl or bodyfile");
                     value = rest[++i];
                 } else {
                     value = arg.substr(9);
                 }
                 const std::optional<Format> format = ParseFormat(value);
-                if (!format) return UsageError("unknown format '" + std::string(value) + "': use csv or jsonl");
+                if (!format) return UsageError("unknown format '" + std::string(value) + "': use csv, jsonl or bodyfile");
                 args.format = *format;
             } else {
                 return UsageError("unknown option '" + std::string(arg) + "'");
@@ -189,6 +192,7 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
     if (args.command != "list" && (args.catalogue || args.listingOptions.deleted || args.listingOptions.streams)) {
         return UsageError("--catalogue, --deleted and --streams belong to list");
     }
+    if (args.catalogue && args.format == Format::BodyFile) return UsageError("the body file is made from the listing, not the catalogue");
     if (args.catalogue && (args.listingOptions.deleted || args.listingOptions.streams)) {
         return UsageError("the catalogue has no deleted records or streams: --deleted and --streams list names");
     }
@@ -261,7 +265,11 @@ int List(const Arguments& args) {
     if (auto problem = ReadSourceListing(opened, args.listingOptions, result, milliseconds)) return Failure(source.label, *problem);
 
     OutputBuffer out(stdout);
-    ListingWriter(out, args.format, ListingColumns{args.listingOptions.deleted}).WriteAll(result);
+    if (args.format == Format::BodyFile) {
+        BodyFileWriter(out).WriteAll(result);
+    } else {
+        ListingWriter(out, args.format, ListingColumns{args.listingOptions.deleted}).WriteAll(result);
+    }
     if (auto exit = FinishOutput(out)) return *exit;
     ReportDamage(source, result);
     if (result.status() == listing::ListingStatus::CutShort) {

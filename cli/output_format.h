@@ -6,11 +6,13 @@
 
 namespace tarnwick::cli {
 
-enum class Format { Csv, JsonLines };
+// BodyFile: The Sleuth Kit's body file, for timelines (the listing only).
+enum class Format { Csv, JsonLines, BodyFile };
 
 inline std::optional<Format> ParseFormat(std::string_view name) {
     if (name == "csv") return Format::Csv;
     if (name == "jsonl") return Format::JsonLines;
+    if (name == "bodyfile") return Format::BodyFile;
     return std::nullopt;
 }
 

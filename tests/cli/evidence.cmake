@@ -1,5 +1,12 @@
-# Whole disks and an E01 file made around two test volumes at build time,
-# and the tests of the tool's source layer on them.
+# The tool's forensic side: the body file against The Sleuth Kit's timeline,
+# and whole disks and an E01 file made around two test volumes at build time
+# for the tests of the source layer.
+
+# The body file through mactime, against fls -m on the shared images.
+add_test(NAME tarnwick_bodyfile_timeline
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/bodyfile_timeline_test.sh $<TARGET_FILE:tarnwick> ${TARNWICK_SHARED_IMAGES})
+set_tests_properties(tarnwick_bodyfile_timeline PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
 if(NOT TARGET tarnwick-volume-builder OR NOT COMMAND tarnwick_test_volume)
   return()
 endif()
