@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target for a while: scripts/fuzz.sh [seconds-per-target] [target...]
-# Targets: boot_sector file_record index_buffer volume (default: all, 60 s each).
+# Targets: boot_sector file_record index_buffer volume listing (default: all, 60 s each).
 #
 # Builds with clang in ${TARNWICK_FUZZ_BUILD_DIR:-build-hostile-fuzz}, cuts
 # seeds from the shared real volume images and from mkntfs volumes, then runs
@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(boot_sector file_record index_buffer volume)
+[ ${#targets[@]} -gt 0 ] || targets=(boot_sector file_record index_buffer volume listing)
 build=${TARNWICK_FUZZ_BUILD_DIR:-$root/build-hostile-fuzz}
 
 cc=$(command -v clang-14 || command -v clang || true)
@@ -33,7 +33,9 @@ seeds=$build/seeds
 # The test volumes of the normal build, where it made them, seed too.
 bash "$root/fuzz/make-seeds.sh" "$build/fuzz/tarnwick_fuzz_seeds" "$seeds" "${TARNWICK_BUILD_DIR:-$root/build}/volumes"
 
-declare -A max_len=([boot_sector]=1024 [file_record]=4096 [index_buffer]=16384 [volume]=2097152)
+declare -A max_len=([boot_sector]=1024 [file_record]=4096 [index_buffer]=16384 [volume]=2097152 [listing]=2097152)
+# The listing reads whole volumes too: it starts from the volume target's seeds.
+declare -A seed_of=([listing]=volume)
 mkdir -p "$build/artifacts"
 stats=$build/fuzz-stats.tsv
 [ -s "$stats" ] || printf 'date\ttarget\tseconds\texecutions\tcorpus\tresult\n' > "$stats"
@@ -43,7 +45,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$seeds/$t"
   log=$build/fuzz-$t.log
   # git keeps no empty folder: a target with no stored regression has none.
-  inputs=("$corpus" "$seeds/$t")
+  inputs=("$corpus" "$seeds/${seed_of[$t]:-$t}")
   [ -d "$root/fuzz/regressions/$t" ] && inputs+=("$root/fuzz/regressions/$t")
   echo "== fuzz $t for ${seconds}s"
   set +e
