@@ -41,3 +41,13 @@ target_link_options(Tarnwick PRIVATE
   -Wl,--exclude-all-symbols
   # Same input, same bytes.
   -Wl,--no-insert-timestamp)
+
+# The version resource, with the version of the public header.
+enable_language(RC)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(tarnwick_rc_architecture x86)
+else()
+  set(tarnwick_rc_architecture x64)
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tarnwick.rc.in ${CMAKE_CURRENT_BINARY_DIR}/tarnwick.rc @ONLY)
+target_sources(Tarnwick PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/tarnwick.rc)
