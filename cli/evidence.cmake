@@ -3,6 +3,7 @@
 target_sources(tarnwick_cli_support PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/bodyfile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/byte_size.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/du.cpp
   ${CMAKE_CURRENT_LIST_DIR}/partition_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ewf_source.cpp)
 

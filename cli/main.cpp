@@ -12,6 +12,7 @@
 #include "catalogue_output.h"
 #include "listing/listing.h"
 #include "bodyfile.h"
+#include "du.h"
 #include "listing_output.h"
 #include "ntfs/file_record.h"
 #include "output_buffer.h"
@@ -40,6 +41,7 @@ constexpr std::string_view kUsage =
     "usage: tarnwick list [--format csv|jsonl|bodyfile] [--deleted] [--streams] [WHERE] SOURCE\n"
     "       tarnwick list --catalogue [--format csv|jsonl] [WHERE] SOURCE\n"
     "       tarnwick info [WHERE] SOURCE\n"
+    "       tarnwick du [--depth N] [--top N] [--bytes] [--format csv|jsonl] [WHERE] SOURCE [PATH]\n"
     "       WHERE: --partition N | --offset BYTES\n"
     "       tarnwick --help | --version\n";
 
@@ -52,6 +54,10 @@ constexpr std::string_view kHelp =
     "                full path, name, namespace, type, data size, allocated size,\n"
     "                the four $STANDARD_INFORMATION and the four $FILE_NAME times\n"
     "                (ISO 8601 UTC) and the attributes\n"
+    "  du SOURCE [PATH]  allocated bytes and files under PATH (the root when not\n"
+    "                given) and each directory down to --depth levels below it\n"
+    "                (1 when not given), biggest first; a file with several names\n"
+    "                counts once\n"
     "  info SOURCE   the volume's geometry, its numbers of names and of catalogue\n"
     "                entries, and the time each took to read\n"
     "\n"
@@ -69,6 +75,9 @@ constexpr std::string_view kHelp =
     "                  Linux numbers them: logical partitions from 5); without it\n"
     "                  a disk's only NTFS partition is read\n"
     "  --offset BYTES  the NTFS volume that starts BYTES into SOURCE\n"
+    "  --depth N       du: directories down to N levels below PATH\n"
+    "  --top N         du: only the N biggest\n"
+    "  --bytes         du: exact bytes instead of sizes such as 1.5 GiB\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"
@@ -135,7 +144,23 @@ struct Arguments {
     bool catalogue = false;
     listing::ListingOptions listingOptions;
     SourceOptions sourceOptions;
+    bool formatGiven = false;
+    UsageQuery usageQuery;  // du
+    bool exactBytes = false;
+    bool usageOptions = false;  // any of --depth, --top, --bytes
+    std::optional<std::string> usagePath;
 };
+
+// A whole number from 0 to `limit` for an option, or nullopt.
+std::optional<std::size_t> Count(std::string_view text, std::size_t limit) {
+    std::size_t value = 0;
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::size_t>(c - '0');
+    }
+    return value <= limit ? std::optional<std::size_t>(value) : std::nullopt;
+}
 
 // Fills `args`; returns an exit code when the program should stop at once.
 std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
@@ -156,6 +181,15 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
                 return kExitOk;
             } else if (std::string problem; TakeSourceOption(rest, i, args.sourceOptions, problem)) {
                 if (!problem.empty()) return UsageError(problem);
+            } else if (arg == "--depth" || arg == "--top") {
+                const std::optional<std::size_t> value = i + 1 < rest.size() ? Count(rest[i + 1], 100000000) : std::nullopt;
+                if (!value) return UsageError(std::string(arg) + " needs a whole number");
+                ++i;
+                args.usageOptions = true;
+                if (arg == "--depth") args.usageQuery.depth = static_cast<int>(*value);
+                if (arg == "--top") args.usageQuery.top = *value;
+            } else if (arg == "--bytes") {
+                args.exactBytes = args.usageOptions = true;
             } else if (arg == "--catalogue") {
                 args.catalogue = true;
             } else if (arg == "--deleted") {
@@ -173,6 +207,7 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
                 const std::optional<Format> format = ParseFormat(value);
                 if (!format) return UsageError("unknown format '" + std::string(value) + "': use csv, jsonl or bodyfile");
                 args.format = *format;
+                args.formatGiven = true;
             } else {
                 return UsageError("unknown option '" + std::string(arg) + "'");
             }
@@ -182,12 +217,20 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
             args.command = std::string(arg);
         } else if (!args.source) {
             args.source = std::string(arg);
+        } else if (args.command == "du" && !args.usagePath) {
+            args.usagePath = std::string(arg);
         } else {
             return UsageError("too many arguments");
         }
     }
     if (args.command.empty()) return UsageError("missing command");
-    if (args.command != "list" && args.command != "info") return UsageError("unknown command '" + args.command + "'");
+    if (args.command != "list" && args.command != "info" && args.command != "du") {
+        return UsageError("unknown command '" + args.command + "'");
+    }
+    if (args.command != "du" && args.usageOptions) return UsageError("--depth, --top and --bytes belong to du");
+    if (args.command == "du" && args.formatGiven && args.format == Format::BodyFile) {
+        return UsageError("du writes text, csv or jsonl");
+    }
     if (!args.source) return UsageError(args.command + ": missing SOURCE");
     if (args.command != "list" && (args.catalogue || args.listingOptions.deleted || args.listingOptions.streams)) {
         return UsageError("--catalogue, --deleted and --streams belong to list");
@@ -250,8 +293,9 @@ std::optional<std::string> ReadSourceListing(const OpenedSource& opened, const l
 // Damaged records are skipped and counted; one line tells how many.
 void ReportDamage(const Source& source, const listing::Listing& result) {
     if (result.damagedRecords() == 0) return;
-    std::fprintf(stderr, "tarnwick: %s: %llu damaged file records skipped\n", source.label.c_str(),
-                 static_cast<unsigned long long>(result.damagedRecords()));
+    const unsigned long long damaged = result.damagedRecords();
+    std::fprintf(stderr, "tarnwick: %s: %llu damaged file record%s skipped\n", source.label.c_str(), damaged,
+                 damaged == 1 ? "" : "s");
 }
 
 int List(const Arguments& args) {
@@ -276,6 +320,31 @@ int List(const Arguments& args) {
         return Failure(source.label, std::string(listing::Describe(result.status())) + ": listed the " +
                                          std::to_string(result.recordsRead()) + " file records read before it");
     }
+    return kExitOk;
+}
+
+int Du(const Arguments& args) {
+    Source source;
+    OpenedSource opened;
+    if (auto exit = PrepareSource(args, source, opened)) return *exit;
+    listing::Listing result;
+    double milliseconds = 0;
+    listing::ListingOptions options;
+    options.streams = true;  // named streams take space too
+    if (auto problem = ReadSourceListing(opened, options, result, milliseconds)) return Failure(source.label, *problem);
+    UsageQuery query = args.usageQuery;
+    if (args.usagePath) query.path = *args.usagePath;
+    std::vector<DirectoryUsage> usage;
+    if (auto problem = SumUsage(result, query, usage)) return Failure(source.label, *problem);
+
+    OutputBuffer out(stdout);
+    const UsageFormat format = !args.formatGiven                 ? UsageFormat::Text
+                               : args.format == Format::Csv ? UsageFormat::Csv
+                                                            : UsageFormat::JsonLines;
+    WriteUsage(out, format, args.exactBytes, usage);
+    if (auto exit = FinishOutput(out)) return *exit;
+    ReportDamage(source, result);
+    if (result.status() == listing::ListingStatus::CutShort) return Failure(source.label, listing::Describe(result.status()));
     return kExitOk;
 }
 
@@ -338,5 +407,6 @@ int Info(const Arguments& args) {
 int main(int argc, char** argv) {
     Arguments args;
     if (auto exit = ParseArguments(argc, argv, args)) return *exit;
+    if (args.command == "du") return Du(args);
     return args.command == "list" ? List(args) : Info(args);
 }

@@ -1,6 +1,6 @@
 # The tool's forensic side: the body file against The Sleuth Kit's timeline,
 # and whole disks and an E01 file made around two test volumes at build time
-# for the tests of the source layer.
+# for the tests of the source layer and of du.
 
 # The body file through mactime, against fls -m on the shared images.
 add_test(NAME tarnwick_bodyfile_timeline
@@ -23,10 +23,10 @@ add_custom_command(
   VERBATIM)
 add_custom_target(tarnwick-disk-images DEPENDS ${disks}/made)
 
-add_executable(tarnwick_disk_source_tests disk_source_test.cpp tool_run.cpp)
-target_link_libraries(tarnwick_disk_source_tests PRIVATE tarnwick_cli_support GTest::gtest_main tarnwick_warnings)
-target_compile_options(tarnwick_disk_source_tests PRIVATE -Wno-conversion)
-target_compile_definitions(tarnwick_disk_source_tests PRIVATE
+add_executable(tarnwick_cli_forensic_tests disk_source_test.cpp du_test.cpp tool_run.cpp)
+target_link_libraries(tarnwick_cli_forensic_tests PRIVATE tarnwick_cli_support GTest::gtest_main tarnwick_warnings)
+target_compile_options(tarnwick_cli_forensic_tests PRIVATE -Wno-conversion)
+target_compile_definitions(tarnwick_cli_forensic_tests PRIVATE
   TARNWICK_CLI="$<TARGET_FILE:tarnwick>" TARNWICK_DISK_IMAGES="${disks}" TARNWICK_FIRST_VOLUME="${first_volume}" TARNWICK_SECOND_VOLUME="${second_volume}")
-add_dependencies(tarnwick_disk_source_tests tarnwick-disk-images tarnwick)
-gtest_discover_tests(tarnwick_disk_source_tests DISCOVERY_TIMEOUT 60)
+add_dependencies(tarnwick_cli_forensic_tests tarnwick-disk-images tarnwick)
+gtest_discover_tests(tarnwick_cli_forensic_tests DISCOVERY_TIMEOUT 60)
