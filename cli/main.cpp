@@ -355,7 +355,9 @@ int Info(const Arguments& args) {
     std::array<std::uint8_t, tarnwick::boot_sector::kSize> boot{};
     ReadBootSector(opened, boot);
     tarnwick::VolumeInfo volume;
-    if (tarnwick::ParseBootSector(boot, volume) != 0) return Failure(source.label, StatusText(TARNWICK_PARSE_BOOT));
+    if (tarnwick::ParseBootSector(boot, volume) != 0) {
+        return Failure(source.label, listing::Describe(listing::ListingStatus::NotNtfs));
+    }
 
     listing::Listing names;
     double listingMilliseconds = 0;

@@ -1,4 +1,4 @@
-// The tool on the project's built test volumes: every line must carry the
+// `list --catalogue` on the project's built test volumes: every line must carry the
 // fields of the catalogue the volume builder derived on its own.
 #include <gtest/gtest.h>
 
@@ -71,7 +71,7 @@ TEST_P(CliOnBuiltVolume, EveryLineCarriesTheExpectedFields) {
 
     char scratch[] = "/tmp/tarnwick-cli-built-XXXXXX";
     ASSERT_NE(mkdtemp(scratch), nullptr);
-    const auto run = RunTool(scratch, {"list", image.string()});
+    const auto run = RunTool(scratch, {"list", "--catalogue", image.string()});
     fs::remove_all(scratch);
     if (status != 0) {
         EXPECT_EQ(run.exit, 1);
