@@ -17,7 +17,6 @@ struct Catalogue {
     std::int64_t loadStart = 0;
     std::int64_t loadEnd = 0;
     std::int64_t loadElapsed = 0;
-    std::int32_t timingState = 0;
 };
 
 Catalogue& TheCatalogue();

@@ -34,14 +34,10 @@ class EntryList {
 public:
     // A zero-filled entry appended at the end.
     ResultRecord_Internal& Append() {
-        ++appended_;
-        return *storage_.Append();
+        ResultRecord_Internal& entry = *storage_.Append();
+        ++appended_;  // only once the entry exists: Append may throw
+        return entry;
     }
-
-    // Storage for entries to come, made ready by a thread with time to spare
-    // while another appends; see StableStorage::PrepareBlock.
-    bool PrepareStorage() { return storage_.PrepareBlock(); }
-    void ReleasePreparedStorage() { storage_.ReleasePrepared(); }
 
     // Takes the keys of the entries appended since the last call.
     void KeyNewEntries();
@@ -56,10 +52,11 @@ public:
     ResultRecord_Internal* AppendedAt(std::size_t position) { return storage_.At(position); }
 
     // The catalogue order from now on, for sorting and cutting; it starts as
-    // room for every entry appended.
+    // room for every entry appended. The list switches to it only once the
+    // room is there, so a failed allocation leaves it in appending order.
     LargeVector<ResultRecord_Internal*>& StartOrdering() {
-        ordered_ = true;
         order_.resize(appended_);
+        ordered_ = true;
         return order_;
     }
 

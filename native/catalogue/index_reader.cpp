@@ -39,17 +39,15 @@ IndexReader::IndexReader(platform::RawHandle volume, std::int32_t indexBufferSiz
       buffer_(static_cast<std::size_t>(indexBufferSize)) {}
 
 int IndexReader::ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t position) {
-    RunList runs;
-    Directory directory;
-    const int noted = NoteRecord(record, position, runs, directory);
+    Directory directory{};
+    const int noted = NoteRecord(record, position, directory);
     return noted != 0 ? noted : ReadDirectory(directory);
 }
 
-int IndexReader::NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, RunList& runs,
-                            Directory& directory) {
+int IndexReader::NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, Directory& directory) {
     FileRecordHeader header;
-    runs.clear();
-    const int parsed = ParseEntry(ParseMode::IndexAllocation, record, header, runs);
+    runs_.clear();
+    const int parsed = ParseEntry(ParseMode::IndexAllocation, record, header, runs_);
     if (parsed < 0) return 1;
     if (!header.hasRecordNumber) header.recordNumber = position;
     const std::uint32_t number = OwningRecordNumber(header);
@@ -68,13 +66,12 @@ int IndexReader::NoteRecord(std::span<std::uint8_t> record, std::uint32_t positi
     // that directory, in use.
     directory.flag = extension && header.flags != kFlagDirectory ? 3 : SignExtended(header.flags);
     directory.live = header.flags != kFlagDirectory;
-    directory.runs = runs;
     return 0;
 }
 
 int IndexReader::ReadDirectory(const Directory& directory) {
     const auto bufferSize = static_cast<std::uint64_t>(indexBufferSize_);
-    for (const RunEntry& run : directory.runs) {
+    for (const RunEntry& run : runs_) {
         // The run's bytes in 64 bits: runs of more than 2 GiB are read whole.
         const std::uint64_t runBytes = run.length > std::numeric_limits<std::uint64_t>::max() / clusterSize_
                                            ? std::numeric_limits<std::uint64_t>::max()

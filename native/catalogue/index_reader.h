@@ -15,16 +15,6 @@
 
 namespace tarnwick {
 
-// A directory whose index buffers are to be read, as its file record says.
-// The name and runs lie wherever the caller keeps them (the record itself, or
-// a copy made so that the buffers can be read after the record is gone).
-struct Directory {
-    NameRef name;                     // the parent name of its entries
-    std::int32_t flag = 0;            // the flag its entries start with
-    bool live = false;                // a deleted directory's buffers are checked, not catalogued
-    std::span<const RunEntry> runs;   // of its index allocation
-};
-
 class IndexReader {
 public:
     // `volume` is lent for the whole pass and repositioned freely; it must not
@@ -34,24 +24,24 @@ public:
 
     // `record` is the file record's bytes, fixed up in place. `position` is its
     // index in the master file table, the record's number where its header
-    // has no number field. 0: dealt with; 1: dealt with, nothing (more) to
-    // read; -1: an index buffer could not be read or is damaged.
-    // The same as NoteRecord, then ReadDirectory for a directory.
+    // has no number field. Notes the record's name and flags; for a directory
+    // reads its index buffers and turns their entries into catalogue entries.
+    // 0: dealt with; 1: dealt with, nothing (more) to read; -1: an index
+    // buffer could not be read or is damaged.
     int ReadAndParseIndex(std::span<std::uint8_t> record, std::uint32_t position);
 
-    // The first half, which needs the record: notes the record's name and
-    // flags, and for a directory with index buffers fills `directory` (its
-    // name in the record, its runs in `runs`) and returns 0; 1 when there is
-    // nothing to read.
-    int NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, RunList& runs, Directory& directory);
-
-    // The second half: reads the directory's index buffers and turns their
-    // entries into catalogue entries. 0, 1 or -1 as ReadAndParseIndex. It
-    // touches only the entries, the volume and what was read, never the
-    // record names, so it may run beside NoteRecord on another thread.
-    int ReadDirectory(const Directory& directory);
-
 private:
+    // A directory whose index buffers are to be read, as its record says.
+    struct Directory {
+        NameRef name;        // the parent name of its entries, in the record
+        std::int32_t flag;   // the flag its entries start with
+        bool live;           // a deleted directory's buffers are checked, not catalogued
+    };
+
+    // 0 with `directory` filled when the record is a directory with index
+    // buffers (their runs in runs_); 1 when there is nothing to read.
+    int NoteRecord(std::span<std::uint8_t> record, std::uint32_t position, Directory& directory);
+    int ReadDirectory(const Directory& directory);
     // False when the buffer at `offset` was already read in this load (by a
     // live directory, for a live one).
     bool FirstReading(std::int64_t offset, bool live);
@@ -69,6 +59,7 @@ private:
     std::vector<std::uint8_t> buffer_;  // where a buffer is read when the platform does not hold it
     std::uint8_t* bytes_ = nullptr;     // the buffer last read, wherever it lies
     BuffersRead buffersRead_;
+    RunList runs_;  // of the record at hand, kept to spare an allocation per record
 };
 
 }  // namespace tarnwick

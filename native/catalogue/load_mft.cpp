@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "catalogue/directory_thread.h"
 #include "catalogue/finish_catalogue.h"
 #include "catalogue/index_reader.h"
 #include "mft/mft_stream.h"
@@ -22,6 +21,7 @@ namespace tarnwick {
 namespace {
 
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
+constexpr std::uint32_t kLastDrive = 'Z' - 'A';
 
 // lcn * clusterSize, or -1 when negative or beyond 64 bits.
 std::int64_t ClusterOffset(std::int64_t lcn, std::uint32_t clusterSize) {
@@ -48,6 +48,58 @@ bool RunsOverlap(const RunList& runs) {
     return false;
 }
 
+// "\\.\X:\" for the drive-type query; without its last backslash it opens
+// the volume.
+std::u16string RootPath(std::uint32_t drive) {
+    std::u16string path = u"\\\\.\\";
+    path.push_back(static_cast<char16_t>(u'A' + drive));
+    path += u":\\";
+    return path;
+}
+
+// The boot sector's geometry. A failed read leaves the buffer zero, which
+// the signature test refuses.
+StatusCode ReadGeometry(platform::RawHandle volume, VolumeInfo& info) {
+    std::vector<std::uint8_t> boot(boot_sector::kSize, 0);
+    if (ReadBuffer(boot, volume) != 0) std::fill(boot.begin(), boot.end(), 0);
+    return ParseBootSector(boot, info) == 0 ? StatusCode::Success : StatusCode::ParseBoot;
+}
+
+// The runs of the master file table, from its own record 0.
+StatusCode ReadTableRuns(platform::RawHandle volume, const VolumeInfo& info, RunList& runs) {
+    std::vector<std::uint8_t> record(static_cast<std::size_t>(info.fileRecordSize), 0);
+    const std::int64_t offset = ClusterOffset(info.mftStartLcn, info.ClusterSize());
+    if (offset < 0 || !platform::SetPosition(volume, offset)) return StatusCode::MoveFile;
+    if (ReadBuffer(record, volume) != 0) return StatusCode::ReadMft;
+    FileRecordHeader header;
+    if (ParseEntry(ParseMode::MftData, record, header, runs) != 0) return StatusCode::ParseEntry;
+    return StatusCode::Success;
+}
+
+// Every record of every run, in disk order, each handed to the index reader
+// as it arrives.
+StatusCode ReadRecords(platform::RawHandle records, const VolumeInfo& info, const RunList& runs, IndexReader& reader) {
+    const std::uint32_t clusterSize = info.ClusterSize();
+    MftStream stream(records, static_cast<std::size_t>(info.fileRecordSize));
+    std::uint32_t position = 0;
+    for (const RunEntry& run : runs) {
+        const std::int64_t offset = ClusterOffset(run.lcn, clusterSize);
+        if (offset < 0 || !stream.StartRun(offset, RunBytes(run.length, clusterSize))) return StatusCode::MoveFile2;
+        for (;;) {
+            const int next = stream.Next();
+            if (next < 0) return StatusCode::ReadMft2;
+            if (next == 0) break;
+            if (reader.ReadAndParseIndex(stream.record(), position++) < 0) return StatusCode::ReadAndParseIndx;
+        }
+    }
+    return StatusCode::Success;
+}
+
+void StartTiming(Catalogue& catalogue) {
+    catalogue.performanceFrequency = platform::PerformanceFrequency();
+    catalogue.loadStart = platform::PerformanceCounter();
+}
+
 void TrimAndLogTime(Catalogue& catalogue) {
     platform::TrimWorkingSet();
     catalogue.loadEnd = platform::PerformanceCounter();
@@ -55,7 +107,6 @@ void TrimAndLogTime(Catalogue& catalogue) {
     const double milliseconds =
         static_cast<double>(catalogue.loadElapsed) / static_cast<double>(catalogue.performanceFrequency) * 1000.0;
     DebugLog(u"%.2f ms\n", milliseconds);
-    catalogue.timingState = 0;
 }
 
 }  // namespace
@@ -63,85 +114,51 @@ void TrimAndLogTime(Catalogue& catalogue) {
 std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
     Catalogue& catalogue = TheCatalogue();
     if (!catalogue.entries.empty()) return ToInt(StatusCode::Size);
+    // Only A: to Z: are drives; a wider number cut to a letter would name
+    // another drive than the caller's.
+    if (drive > kLastDrive) return ToInt(StatusCode::DriveType);
     // Names left by an earlier failed load, maybe of another volume, must
     // not resolve this load's names.
     catalogue.recordNames.Clear();
 
-    // "\\.\X:\" for the drive-type query, "\\.\X:" to open the volume.
-    std::u16string path = u"\\\\.\\";
-    path.push_back(static_cast<char16_t>(static_cast<unsigned char>('A' + drive)));
-    path += u":\\";
+    std::u16string path = RootPath(drive);
     if (platform::DriveTypeOf(path.c_str()) != platform::kDriveFixed) return ToInt(StatusCode::DriveType);
-    path.erase(path.rfind(u'\\'));
-
+    path.pop_back();
     const VolumeHandle records = OpenVolumeHandle(path.c_str());
     if (!IsOpen(records)) return ToInt(StatusCode::OpenFile);
 
-    std::vector<std::uint8_t> boot(boot_sector::kSize, 0);
-    if (ReadBuffer(boot, records.get()) != 0) std::fill(boot.begin(), boot.end(), 0);
     VolumeInfo volume;
-    if (ParseBootSector(boot, volume) != 0) return ToInt(StatusCode::ParseBoot);
-    const std::uint32_t clusterSize = volume.ClusterSize();
-
-    std::vector<std::uint8_t> record(static_cast<std::size_t>(volume.fileRecordSize), 0);
-    const std::int64_t mftOffset = ClusterOffset(volume.mftStartLcn, clusterSize);
-    if (mftOffset < 0 || !platform::SetPosition(records.get(), mftOffset)) return ToInt(StatusCode::MoveFile);
-    if (ReadBuffer(record, records.get()) != 0) return ToInt(StatusCode::ReadMft);
-    FileRecordHeader mftHeader;
-    RunList mftRuns;
-    if (ParseEntry(ParseMode::MftData, record, mftHeader, mftRuns) != 0) return ToInt(StatusCode::ParseEntry);
-
-    catalogue.performanceFrequency = platform::PerformanceFrequency();
-    catalogue.loadStart = platform::PerformanceCounter();
-    catalogue.timingState = 1;
+    if (const StatusCode status = ReadGeometry(records.get(), volume); status != StatusCode::Success) {
+        return ToInt(status);
+    }
+    RunList tableRuns;
+    if (const StatusCode status = ReadTableRuns(records.get(), volume, tableRuns); status != StatusCode::Success) {
+        return ToInt(status);
+    }
+    StartTiming(catalogue);
 
     const VolumeHandle indexes = OpenVolumeHandle(path.c_str());
     if (!IsOpen(indexes)) return ToInt(StatusCode::OpenFile2);
-
     // The master file table never covers a cluster twice; a run list that
     // does would have the same records read and catalogued again and again.
-    if (RunsOverlap(mftRuns)) return ToInt(StatusCode::MoveFile2);
+    if (RunsOverlap(tableRuns)) return ToInt(StatusCode::MoveFile2);
 
-    IndexReader reader(indexes.get(), volume.indexBufferSize, clusterSize, catalogue.entries, catalogue.recordNames);
-    // The thread appending entries pays for the first touch of their pages
-    // unless the pass, waiting for it, has touched them already. Storage
-    // prepared and not used goes back once the thread is done, whatever the
-    // outcome (this guard outlives the thread).
-    struct ReleasePrepared {
-        EntryList& entries;
-        ~ReleasePrepared() { entries.ReleasePreparedStorage(); }
-    } releasePrepared{catalogue.entries};
-    DirectoryThread directories(reader, [&catalogue] { return catalogue.entries.PrepareStorage(); });
-    // A directory added before the pass failed was met first: its failure
-    // is the load's outcome, as if the pass had read it then.
-    auto failed = [&directories](StatusCode code) {
-        return ToInt(directories.Finish() < 0 ? StatusCode::ReadAndParseIndx : code);
-    };
-    MftStream stream(records.get(), record.size());
-    RunList runs;
-    Directory directory;
-    std::uint32_t position = 0;
-    for (const RunEntry& run : mftRuns) {
-        const std::int64_t offset = ClusterOffset(run.lcn, clusterSize);
-        if (offset < 0 || !stream.StartRun(offset, RunBytes(run.length, clusterSize))) {
-            return failed(StatusCode::MoveFile2);
-        }
-        for (;;) {
-            const int next = stream.Next();
-            if (next < 0) return failed(StatusCode::ReadMft2);
-            if (next == 0) break;
-            if (reader.NoteRecord(stream.record(), position++, runs, directory) == 0) directories.Add(directory);
-            if (directories.Failed()) return failed(StatusCode::ReadAndParseIndx);
-        }
+    IndexReader reader(indexes.get(), volume.indexBufferSize, volume.ClusterSize(), catalogue.entries,
+                       catalogue.recordNames);
+    if (const StatusCode status = ReadRecords(records.get(), volume, tableRuns, reader); status != StatusCode::Success) {
+        return ToInt(status);
     }
-    if (directories.Finish() < 0) return ToInt(StatusCode::ReadAndParseIndx);
-    catalogue.entries.ReleasePreparedStorage();  // before the finishing step asks for memory
-
     if (const std::int32_t status = FinishCatalogue(catalogue.entries, catalogue.recordNames); status != 0) {
         return status;
     }
     TrimAndLogTime(catalogue);
-    if (catalogue.entries.empty()) return ToInt(StatusCode::Size2);
+    if (catalogue.entries.empty()) {
+        // Every entry was a duplicate: none is published, so none may stay
+        // behind an empty count where Clear could not reach it.
+        catalogue.entries.Clear();
+        catalogue.recordNames.Clear();
+        return ToInt(StatusCode::Size2);
+    }
     *count = catalogue.entries.size();
     return 0;
 }

@@ -4,10 +4,8 @@
 // a few mappings rather than a million heap blocks.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -31,76 +29,31 @@ public:
     T* Append() {
         if (blocks_.empty() || used_ == PerBlock()) {
             blocks_.reserve(blocks_.size() + 1);
-            T* block = TakePrepared();
-            if (block == nullptr) block = static_cast<T*>(platform::AllocateZeroedPages(BlockBytes()));
+            auto* block = static_cast<T*>(platform::AllocateZeroedPages(BlockBytes()));
             if (block == nullptr) throw std::bad_alloc();
             blocks_.push_back(block);
-            blocksInUse_.store(blocks_.size(), std::memory_order_relaxed);
             used_ = 0;
         }
         return blocks_.back() + used_++;
     }
 
-    // Makes a block ready for Append ahead of need, its pages already
-    // touched, so that the first touches (the system zeroing each page) fall
-    // to whoever has time for them: another thread may call it while one
-    // appends. False when enough blocks wait already, when too few elements
-    // came yet to suggest more will (a small volume would pay for blocks it
-    // never uses), or when no memory is left.
-    bool PrepareBlock() {
-        if (blocksInUse_.load(std::memory_order_relaxed) < 2) return false;
-        {
-            const std::lock_guard lock(preparedMutex_);
-            if (prepared_.size() >= kMostPrepared) return false;
-        }
-        void* block = platform::AllocateZeroedPages(BlockBytes());
-        if (block == nullptr) return false;
-        auto* bytes = static_cast<volatile unsigned char*>(block);
-        for (std::size_t i = 0; i < BlockBytes(); i += kPageBytes) bytes[i] = 0;
-        const std::lock_guard lock(preparedMutex_);
-        prepared_.push_back(static_cast<T*>(block));
-        return true;
-    }
-
     // The element appended `index`-th since the last Clear.
     T* At(std::size_t index) const { return blocks_[index / PerBlock()] + index % PerBlock(); }
 
-    // Releases every block, also those prepared and not used; the memory
-    // goes back to the system at once.
+    // Releases every block; the memory goes back to the system at once.
     void Clear() {
-        ReleasePrepared();
         for (T* block : blocks_) platform::FreePages(block, BlockBytes());
         blocks_.clear();
         blocks_.shrink_to_fit();
-        blocksInUse_.store(0, std::memory_order_relaxed);
         used_ = PerBlock();
-    }
-
-    void ReleasePrepared() {
-        const std::lock_guard lock(preparedMutex_);
-        for (T* block : prepared_) platform::FreePages(block, BlockBytes());
-        prepared_.clear();
     }
 
 private:
     static constexpr std::size_t BlockBytes() { return std::size_t{32} << 20; }
     static constexpr std::size_t PerBlock() { return BlockBytes() / sizeof(T); }
-    static constexpr std::size_t kPageBytes = 4096;
-    static constexpr std::size_t kMostPrepared = 2;
-
-    T* TakePrepared() {
-        const std::lock_guard lock(preparedMutex_);
-        if (prepared_.empty()) return nullptr;
-        T* block = prepared_.front();
-        prepared_.erase(prepared_.begin());
-        return block;
-    }
 
     std::vector<T*> blocks_;
-    std::atomic<std::size_t> blocksInUse_{0};  // blocks_.size(), for PrepareBlock on another thread
     std::size_t used_ = PerBlock();
-    std::mutex preparedMutex_;
-    std::vector<T*> prepared_;
 };
 
 // Append-only storage for terminated UTF-16 texts of at most 256 units, each

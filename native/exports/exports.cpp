@@ -13,7 +13,14 @@ using tarnwick::ToInt;
 extern "C" {
 
 TARNWICK_API int32_t TARNWICK_CALL LoadMft(uint32_t drive, size_t* count) {
-    return tarnwick::LoadCatalogue(drive, count);
+    // An exception crossing a C interface ends the caller's process. A load
+    // that runs out of memory fails instead, keeping what it added like any
+    // load that fails in its pass (Clear makes room for the next one).
+    try {
+        return tarnwick::LoadCatalogue(drive, count);
+    } catch (...) {
+        return ToInt(StatusCode::Error);
+    }
 }
 
 TARNWICK_API int32_t TARNWICK_CALL GetData(ResultRecord_Export* buffer) {

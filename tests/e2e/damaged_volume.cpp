@@ -151,6 +151,26 @@ bool Volume::Map() {
     return true;
 }
 
+std::optional<Volume> Volume::Built(const std::string& name, const std::string& description) {
+#ifdef TARNWICK_VOLUME_BUILDER
+    const fs::path text = WorkDir() / (name + ".vol");
+    std::ofstream(text) << description;
+    const fs::path image = WorkDir() / (name + ".img");
+    const std::string command = std::string("b() { '") + TARNWICK_VOLUME_BUILDER + "' build '" + text.string() +
+                                "' \"$1\" >/dev/null 2>&1; }; b";
+    if (!MakeOnce(image, command)) return std::nullopt;
+    Volume v;
+    v.name_ = name;
+    v.path_ = image.string();
+    if (!v.Map()) return std::nullopt;
+    return v;
+#else
+    (void)name;
+    (void)description;
+    return std::nullopt;
+#endif
+}
+
 const Directory* Volume::IndexedDirectory() const {
     for (const Directory& d : directories_) {
         if (d.flags == kFlagDirectory) continue;

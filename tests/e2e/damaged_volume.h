@@ -57,6 +57,9 @@ public:
     static std::optional<Volume> Shared(const std::string& relative);
     // A freshly formatted volume; nullopt when mkntfs is not installed.
     static std::optional<Volume> Formatted(int megabytes, int clusterSize);
+    // A volume the project's volume builder makes from `description` (the
+    // language of tests/volumes/*.vol); nullopt when the builder is not built.
+    static std::optional<Volume> Built(const std::string& name, const std::string& description);
 
     const std::string& name() const { return name_; }
     const std::string& path() const { return path_; }

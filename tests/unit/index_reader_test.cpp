@@ -5,11 +5,10 @@
 #include <fstream>
 #include <vector>
 
-#include "catalogue/directory_thread.h"
 #include "catalogue/entry_list.h"
+#include "catalogue/index_reader.h"
 #include "catalogue/record_name_list.h"
 #include "ntfs/file_record.h"
-#include "catalogue/index_reader.h"
 #include "ntfs_builders.h"
 #include "platform/platform.h"
 #include "test_volumes.h"
@@ -64,37 +63,11 @@ protected:
         return results;
     }
 
-    // Notes each record in turn and reads its directory on a DirectoryThread,
-    // over a volume of `image`; the thread's outcome.
-    int ReadOnThread(const std::vector<std::vector<std::uint8_t>>& records, const std::vector<std::uint8_t>& image,
-                     std::size_t mostWaitingBytes = DirectoryThread::kMostWaitingBytes) {
-        const std::string path = (testing::ScratchDir() / "thread.img").string();
-        std::ofstream(path, std::ios::binary | std::ios::trunc)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-        testing::MappedDrive drive(path);
-        const platform::RawHandle handle = platform::OpenVolume(u"\\\\.\\T:");
-        int outcome = 0;
-        {
-            IndexReader reader(handle, 4096, 4096, entries_, names_);
-            DirectoryThread thread(reader, [this] { return ++waitedFor_ % 2 == 1; }, mostWaitingBytes);
-            RunList runs;
-            tarnwick::Directory directory;
-            for (std::uint32_t i = 0; i < records.size(); ++i) {
-                std::vector<std::uint8_t> record = records[i];
-                if (reader.NoteRecord(record, 40 + i, runs, directory) == 0) thread.Add(directory);
-            }
-            outcome = thread.Finish();
-        }
-        platform::CloseVolume(handle);
-        return outcome;
-    }
-
     static std::vector<std::uint8_t> Directory(std::uint16_t flags, const std::vector<std::uint8_t>& runs) {
         return RecordBuilder(1024, flags, 40).FileName({.name = u"dir"}).NonResident(0xA0, runs, u"$I30").Bytes();
     }
 
     std::vector<std::uint8_t> buffer_;
-    int waitedFor_ = 0;  // calls of the thread's work-while-waiting
     EntryList entries_;
     RecordNameList names_;
 };
@@ -123,38 +96,6 @@ TEST_F(IndexReaderTest, AnEntryTooShortForANamedKeyEndsTheBuffer) {
     testing::Put16(damaged, first + 8, 40);  // the first entry's length
     EXPECT_EQ(Read({Directory(3, {0x11, 0x01, 0x00})}, damaged), std::vector<int>{0});
     EXPECT_EQ(entries_.size(), 0u) << "the walk ends at the damaged entry";
-}
-
-TEST_F(IndexReaderTest, ADirectoryThreadReadsInOrderAndStopsAtTheFirstFailure) {
-    // Two copies of the buffer, at clusters 0 and 1.
-    std::vector<std::uint8_t> image = buffer_;
-    image.insert(image.end(), buffer_.begin(), buffer_.end());
-    const auto atFirst = Directory(3, {0x11, 0x01, 0x00});
-    const auto atSecond = Directory(3, {0x11, 0x01, 0x01});
-    const auto pastTheEnd = Directory(3, {0x11, 0x01, 0x09});
-
-    ASSERT_EQ(Read({atFirst}, buffer_), std::vector<int>{0});
-    const std::size_t once = entries_.size();
-    entries_.Clear();
-
-    // Thousands of deleted directories first, none catalogues anything. Then
-    // the first copy, a directory that cannot be read, and the second copy,
-    // which must not be read. With room for every directory, and with room
-    // for next to none, so that the pass waits (and works) at every batch.
-    std::vector<std::vector<std::uint8_t>> records(6000, Directory(2, {0x11, 0x01, 0x00}));
-    records.push_back(atFirst);
-    records.push_back(pastTheEnd);
-    records.push_back(atSecond);
-    for (const std::size_t room : {DirectoryThread::kMostWaitingBytes, std::size_t{1}}) {
-        entries_.Clear();
-        EXPECT_EQ(ReadOnThread(records, image, room), -1) << room;
-        EXPECT_EQ(entries_.size(), once) << room;
-    }
-    EXPECT_GT(waitedFor_, 0) << "the pass worked while the thread was behind";
-
-    entries_.Clear();
-    EXPECT_EQ(ReadOnThread({atFirst, atSecond}, image), 0);
-    EXPECT_EQ(entries_.size(), 2 * once);
 }
 
 }  // namespace

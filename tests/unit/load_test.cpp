@@ -60,6 +60,12 @@ TEST_F(Load, DrivesThatAreNotFixedOrNotNtfsFail) {
     unsetenv("TARNWICK_DRIVE_T");
     EXPECT_EQ(LoadMft(MappedDrive::kDrive, &count), -103) << "unmapped letter";
     EXPECT_EQ(LoadMft(40, &count), -103) << "no letter at all";
+    const std::string fresh = FreshVolume("fresh.img");
+    if (!fresh.empty()) {
+        setenv("TARNWICK_DRIVE_D", fresh.c_str(), 1);
+        EXPECT_EQ(LoadMft(3 + 256, &count), -103) << "a number past Z: is no drive, whatever its low byte";
+        unsetenv("TARNWICK_DRIVE_D");
+    }
     EXPECT_EQ(LoadFrom("/nonexistent/image", count), -103);
     EXPECT_EQ(LoadFrom(testing::ScratchDir().string(), count), -103) << "a directory";
     EXPECT_EQ(LoadFrom("/dev/null", count), -103) << "a character device";
