@@ -58,7 +58,8 @@ inCode { gsub(/\\/, "\\e"); line($0); next }
 /^##+ / {
     heading = $0
     sub(/^##+ /, "", heading)
-    print ".SH " toupper(roff(heading))
+    gsub(/`/, "", heading)         # section names are plain upper case
+    print ".SH " roff(toupper(heading))
     section = heading
     pending = 0
     next
