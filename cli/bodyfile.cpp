@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "output_buffer.h"
-#include "platform/utf16.h"
+#include "text_format.h"
 
 namespace tarnwick::cli {
 
@@ -23,7 +23,7 @@ char* WriteNumber(char* out, std::int64_t value) {
 // Sleuth Kit writes them; so does '|', which only POSIX names can hold.
 char* WriteName(char* out, std::u16string_view text) {
     char* start = out;
-    out = WriteUtf8(out, text.data(), text.size());
+    out = WriteUtf8(out, reinterpret_cast<const std::uint16_t*>(text.data()), text.size());
     for (char* p = start; p != out; ++p) {
         if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F || *p == '|') *p = '^';
     }
