@@ -205,7 +205,8 @@ void WriteUsage(OutputBuffer& out, UsageFormat format, bool exactBytes, const st
             out.Append('\n');
         } else if (format == UsageFormat::Csv) {
             out.Append(CsvField(line.path));
-            out.Append("," + std::to_string(line.allocated) + "," + std::to_string(line.files) + "," +
+            // std::string first: GCC 12's -Wrestrict misreads `"," + std::string&&` in Release builds.
+            out.Append(std::string(",") + std::to_string(line.allocated) + "," + std::to_string(line.files) + "," +
                        std::to_string(line.depth) + "\r\n");
         } else {
             out.Append("{\"path\":" + JsonString(line.path) + ",\"allocatedSize\":" + std::to_string(line.allocated) +
