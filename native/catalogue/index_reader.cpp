@@ -27,10 +27,11 @@ constexpr std::int16_t kShortestNamedEntry = index_entry::kKey + file_name::kNam
 }  // namespace
 
 IndexReader::IndexReader(platform::RawHandle volume, std::int32_t indexBufferSize, std::uint32_t clusterSize,
-                         EntryList& entries, RecordNameList& recordNames)
+                         EntryList& entries, RecordNameList& recordNames, std::int64_t volumeEnd)
     : volume_(volume),
       indexBufferSize_(indexBufferSize),
       clusterSize_(clusterSize),
+      volumeEnd_(volumeEnd),
       // Volumes formatted with index buffers above 4 KiB have nodes above it
       // too; a fixed 4096 would refuse every one of their directories.
       limit_(std::max(kIndexLimit, indexBufferSize)),
@@ -81,7 +82,7 @@ int IndexReader::ReadDirectory(const Directory& directory) {
             const std::uint64_t within = j * bufferSize;
             if (within > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return -1;
             const std::int64_t offset = ByteOffset(run.lcn, clusterSize_, static_cast<std::int64_t>(within));
-            if (offset < 0) return -1;
+            if (offset < 0 || offset > volumeEnd_ - indexBufferSize_) return -1;
             if (!FirstReading(offset, directory.live)) continue;
             if (ReadBuffer(offset, runBytes - within) != 0) return -1;
             const int walked = WalkBuffer(directory);

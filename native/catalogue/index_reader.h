@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -18,9 +19,13 @@ namespace tarnwick {
 class IndexReader {
 public:
     // `volume` is lent for the whole pass and repositioned freely; it must not
-    // be the handle the file records are read from.
+    // be the handle the file records are read from. A buffer that reaches
+    // past `volumeEnd` (bytes) fails like one the volume cannot read, so no
+    // run a record claims makes the load read or note more buffers than
+    // the volume holds.
     IndexReader(platform::RawHandle volume, std::int32_t indexBufferSize, std::uint32_t clusterSize,
-                EntryList& entries, RecordNameList& recordNames);
+                EntryList& entries, RecordNameList& recordNames,
+                std::int64_t volumeEnd = std::numeric_limits<std::int64_t>::max());
 
     // `record` is the file record's bytes, fixed up in place. `position` is its
     // index in the master file table, the record's number where its header
@@ -53,6 +58,7 @@ private:
     platform::RawHandle volume_;
     std::int32_t indexBufferSize_;
     std::uint32_t clusterSize_;
+    std::int64_t volumeEnd_;
     std::int32_t limit_;
     EntryList& entries_;
     RecordNameList& recordNames_;

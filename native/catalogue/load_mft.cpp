@@ -80,7 +80,7 @@ StatusCode ReadTableRuns(platform::RawHandle volume, const VolumeInfo& info, Run
 // as it arrives.
 StatusCode ReadRecords(platform::RawHandle records, const VolumeInfo& info, const RunList& runs, IndexReader& reader) {
     const std::uint32_t clusterSize = info.ClusterSize();
-    MftStream stream(records, static_cast<std::size_t>(info.fileRecordSize));
+    MftStream stream(records, static_cast<std::size_t>(info.fileRecordSize), info.VolumeBytes());
     std::uint32_t position = 0;
     for (const RunEntry& run : runs) {
         const std::int64_t offset = ClusterOffset(run.lcn, clusterSize);
@@ -144,7 +144,7 @@ std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
     if (RunsOverlap(tableRuns)) return ToInt(StatusCode::MoveFile2);
 
     IndexReader reader(indexes.get(), volume.indexBufferSize, volume.ClusterSize(), catalogue.entries,
-                       catalogue.recordNames);
+                       catalogue.recordNames, volume.VolumeBytes());
     if (const StatusCode status = ReadRecords(records.get(), volume, tableRuns, reader); status != StatusCode::Success) {
         return ToInt(status);
     }

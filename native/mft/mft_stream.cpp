@@ -5,8 +5,10 @@
 namespace tarnwick {
 
 bool MftStream::StartRun(std::int64_t offset, std::uint64_t bytes) {
-    runLeft_ = bytes;
-    return platform::SetPosition(volume_, offset, bytes);
+    const auto inside = static_cast<std::uint64_t>(std::max<std::int64_t>(volumeEnd_ - offset, 0));
+    runLeft_ = std::min(bytes, inside);
+    pastEnd_ = bytes > inside;
+    return platform::SetPosition(volume_, offset, runLeft_);
 }
 
 int MftStream::Next() {
@@ -27,7 +29,7 @@ int MftStream::Next() {
             return 1;
         }
     }
-    return 0;
+    return pastEnd_ ? -1 : 0;
 }
 
 }  // namespace tarnwick

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -16,14 +17,18 @@ namespace tarnwick {
 // and every later record read half a record off.
 class MftStream {
 public:
-    MftStream(platform::RawHandle volume, std::size_t recordSize) : volume_(volume), record_(recordSize) {}
+    // Nothing at or past `volumeEnd` (bytes) is read: a run that reaches
+    // there fails where it crosses it, as a read past the end of a device.
+    MftStream(platform::RawHandle volume, std::size_t recordSize,
+              std::int64_t volumeEnd = std::numeric_limits<std::int64_t>::max())
+        : volume_(volume), record_(recordSize), volumeEnd_(volumeEnd) {}
 
     // Positions at a run; false when the volume refuses the position.
     bool StartRun(std::int64_t offset, std::uint64_t bytes);
 
     // Reads the next whole record of the current run: 1 when record() holds
     // one, 0 when the run is used up (any part read waits for the next run),
-    // -1 when a read failed. A record inside one run is parsed where the
+    // -1 when a read failed or would cross the end of the volume. A record inside one run is parsed where the
     // platform holds it, without a copy; one split between runs is put
     // together in the stream's own buffer.
     int Next();
@@ -36,7 +41,9 @@ private:
     std::vector<std::uint8_t> record_;
     std::uint8_t* current_ = nullptr;
     std::size_t filled_ = 0;
-    std::uint64_t runLeft_ = 0;
+    std::uint64_t runLeft_ = 0;  // up to the end of the volume
+    std::int64_t volumeEnd_;
+    bool pastEnd_ = false;  // the current run goes on past the end of the volume
 };
 
 }  // namespace tarnwick

@@ -1,5 +1,7 @@
 #include "volume/boot_sector.h"
 
+#include <limits>
+
 #include "volume/byte_reader.h"
 
 namespace tarnwick {
@@ -31,7 +33,21 @@ std::int64_t DecodeSize(std::int8_t v, std::int64_t clusterSize) {
 
 bool InRange(std::int64_t value, std::int64_t largest) { return value > 0 && value <= largest; }
 
+// No NTFS volume has file records or index buffers of less than 256 bytes,
+// or of a size that is not a power of two. Tiny ones would multiply the
+// reads and the bookkeeping of a load by the thousand for the same volume.
+constexpr std::int64_t kSmallestBuffer = 256;
+bool IsBufferSize(std::int64_t size) {
+    return InRange(size, kLargestBuffer) && size >= kSmallestBuffer && (size & (size - 1)) == 0;
+}
+
 }  // namespace
+
+std::int64_t VolumeInfo::VolumeBytes() const {
+    if (totalSectors <= 0 || bytesPerSector <= 0) return 0;
+    const std::int64_t most = std::numeric_limits<std::int64_t>::max() / bytesPerSector;
+    return totalSectors > most ? std::numeric_limits<std::int64_t>::max() : totalSectors * bytesPerSector;
+}
 
 int ParseBootSector(std::span<const std::uint8_t> boot, VolumeInfo& info) {
     ByteReader r(boot);
@@ -49,10 +65,7 @@ int ParseBootSector(std::span<const std::uint8_t> boot, VolumeInfo& info) {
     const std::int64_t clusterSize = std::int64_t{parsed.bytesPerSector} * sectors;
     const std::int64_t recordSize = DecodeSize(recordByte, clusterSize);
     const std::int64_t indexSize = DecodeSize(indexByte, clusterSize);
-    if (!InRange(clusterSize, kLargestCluster) || !InRange(recordSize, kLargestBuffer) ||
-        !InRange(indexSize, kLargestBuffer)) {
-        return -1;
-    }
+    if (!InRange(clusterSize, kLargestCluster) || !IsBufferSize(recordSize) || !IsBufferSize(indexSize)) return -1;
 
     parsed.sectorsPerCluster = static_cast<std::uint32_t>(sectors);
     parsed.fileRecordSize = static_cast<std::int32_t>(recordSize);

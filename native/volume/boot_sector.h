@@ -29,14 +29,19 @@ struct VolumeInfo {
     std::int32_t fileRecordSize = 0;
     std::int32_t indexBufferSize = 0;
 
+    // Bytes the volume holds: reads past them fail like reads past the end
+    // of a device. 0 when the boot sector gives no positive size.
+    std::int64_t VolumeBytes() const;
+
     std::uint32_t ClusterSize() const {
         return static_cast<std::uint32_t>(static_cast<std::int32_t>(bytesPerSector) * static_cast<std::int64_t>(sectorsPerCluster));
     }
 };
 
 // 0 with `info` filled, or -1 (`info` untouched) when the signature is not
-// NTFS or the geometry gives a cluster, file record or index buffer size that
-// is not a positive 32-bit number.
+// NTFS or the geometry is not one NTFS can have: a cluster of no bytes or
+// beyond 2 MiB, a file record or index buffer size that is not a power of
+// two from 256 bytes to 1 MiB.
 int ParseBootSector(std::span<const std::uint8_t> boot, VolumeInfo& info);
 
 }  // namespace tarnwick

@@ -264,6 +264,7 @@ std::int32_t Damaged::Load(std::size_t& count) const {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
+    if (sparseSize > static_cast<std::int64_t>(bytes.size())) fs::resize_file(file, static_cast<std::uintmax_t>(sparseSize));
     const std::int32_t status = LoadImage(file.string(), count);
     std::error_code ignored;
     fs::remove(file, ignored);

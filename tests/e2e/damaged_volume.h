@@ -120,6 +120,8 @@ public:
     std::int32_t Load(std::size_t& count) const;
 
     std::vector<std::uint8_t> bytes;
+    // The file the copy is loaded from is this long, sparse beyond the bytes.
+    std::int64_t sparseSize = 0;
 };
 
 // Loads the image file at `path` through a mapped drive letter.

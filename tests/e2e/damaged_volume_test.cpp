@@ -296,6 +296,17 @@ TEST_P(DamagedVolume, RunsOutsideTheVolumeFailTheirRead) {
         const auto lcn = static_cast<std::uint64_t>(directory->buffers.front().offset / V().clusterSize());
         ASSERT_TRUE(RewriteFirstRun(d, V(), record->offset(), *allocation, 0x7FFFFF, 3, lcn, SignedWidth(lcn)));
         ExpectLoad(d, -113, "index run longer than the volume");
+        // The same in a file as long as the run claims, which reads as
+        // zeros: the volume still ends where its boot sector says, so the
+        // load neither reads gigabytes nor notes every buffer it passes.
+        d.sparseSize = std::int64_t{0x7FFFFF} * V().clusterSize() + static_cast<std::int64_t>(d.bytes.size());
+        ExpectLoad(d, -113, "index run longer than the volume, in a file as long as the run");
+    }
+    {
+        Damaged d(V());
+        ASSERT_TRUE(RewriteFirstRun(d, V(), r0, *data, 0x7FFFFF, 3, mftLcn, SignedWidth(mftLcn)));
+        d.sparseSize = std::int64_t{0x7FFFFF} * V().clusterSize() + static_cast<std::int64_t>(d.bytes.size());
+        ExpectLoad(d, -111, "table run longer than the volume, in a file as long as the run");
     }
 }
 

@@ -60,6 +60,10 @@ TEST(BootSector, RejectsOtherFileSystemsAndGeometryTheLoadCannotUse) {
         Boot(512, 128, 0x7F, 0x01),         // 127 clusters of 64 KiB per record
         Boot(0x8000, 1, 0xF6, 0x01),        // negative sector size
         Boot(512, 0xE0, 0xF6, 0xF4),        // 2^32 sectors per cluster
+        Boot(512, 8, 0xF6, 0x00),           // 1-byte index buffers
+        Boot(512, 8, 0xF9, 0x01),           // 128-byte records
+        Boot(512, 1, 0x03, 0x08),           // records of three 512-byte clusters
+        Boot(512, 1, 0xF6, 0x05),           // index buffers of five 512-byte clusters
     };
     for (std::size_t i = 0; i < bad.size(); ++i) {
         VolumeInfo info;
