@@ -10,44 +10,6 @@ std::size_t BoundedLength(const std::uint16_t* text, std::size_t capacity) {
     return n;
 }
 
-char* WriteUtf8(char* out, const std::uint16_t* text, std::size_t units) {
-    std::size_t i = 0;
-    while (i < units) {
-        const std::uint32_t u = text[i];
-        if (u < 0x80) {
-            *out++ = static_cast<char>(u);
-            ++i;
-            continue;
-        }
-        std::uint32_t cp = u;
-        if (u >= 0xD800 && u <= 0xDFFF) {
-            const bool paired = u <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-            if (paired) {
-                cp = 0x10000 + ((u - 0xD800) << 10) + (std::uint32_t{text[i + 1]} - 0xDC00);
-                ++i;
-            } else {
-                cp = 0xFFFD;
-            }
-        }
-        ++i;
-        if (cp < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (cp >> 6));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            *out++ = static_cast<char>(0xE0 | (cp >> 12));
-            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            // Two UTF-16 units become four bytes, so three per unit still bounds it.
-            *out++ = static_cast<char>(0xF0 | (cp >> 18));
-            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
-
 bool CsvNeedsQuotes(std::string_view text) {
     for (const char c : text) {
         if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
@@ -200,12 +162,7 @@ char* WriteInteger(char* out, std::int64_t value) {
     return WriteUnsigned(out, 0 - static_cast<std::uint64_t>(value));
 }
 
-std::string Utf8(std::u16string_view text) {
-    std::string out(Utf8Bound(text.size()), '\0');
-    const char* end = WriteUtf8(out.data(), reinterpret_cast<const std::uint16_t*>(text.data()), text.size());
-    out.resize(static_cast<std::size_t>(end - out.data()));
-    return out;
-}
+std::string Utf8(std::u16string_view text) { return Utf16ToUtf8(text); }
 
 std::string CsvField(std::string_view text) {
     std::string out(CsvBound(text.size()), '\0');

@@ -8,10 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/utf16.h"
+
 namespace tarnwick::cli {
 
+// UTF-16 to UTF-8 (unpaired surrogates become U+FFFD) and its worst case.
+using tarnwick::Utf8Bound;
+using tarnwick::WriteUtf8;
+
 // Worst-case output sizes, for OutputBuffer::Reserve.
-inline constexpr std::size_t Utf8Bound(std::size_t utf16Units) { return utf16Units * 3; }
 inline constexpr std::size_t CsvBound(std::size_t bytes) { return bytes * 2 + 2; }
 inline constexpr std::size_t JsonBound(std::size_t bytes) { return bytes * 6 + 2; }
 inline constexpr std::size_t kTimeBound = 28;     // 9999-12-31T23:59:59.9999999Z
@@ -19,10 +24,6 @@ inline constexpr std::size_t kIntegerBound = 20;  // -9223372036854775808
 
 // Length of a text that ends at its first 0 unit or after `capacity` units.
 std::size_t BoundedLength(const std::uint16_t* text, std::size_t capacity);
-
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD, so the result is
-// always valid UTF-8.
-char* WriteUtf8(char* out, const std::uint16_t* text, std::size_t units);
 
 // True when a CSV field holding `text` must be quoted.
 bool CsvNeedsQuotes(std::string_view text);

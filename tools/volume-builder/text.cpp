@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "platform/utf16.h"
+
 namespace volume_builder {
 namespace {
 
@@ -17,33 +19,9 @@ void AppendCodePoint(std::u16string& out, std::uint32_t cp) {
     }
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-// The code point at name[i], a surrogate pair joined (i then moves to its
-// second half); an unpaired surrogate comes back as it is.
-std::uint32_t NextCodePoint(std::u16string_view name, std::size_t& i) {
-    const std::uint32_t unit = name[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
-        ++i;
-        return 0x10000 + ((unit - 0xD800) << 10) + (name[i] - 0xDC00);
-    }
-    return unit;
+void AppendUtf8(std::string& out, char32_t cp) {
+    char bytes[4];
+    out.append(bytes, tarnwick::WriteCodePoint(bytes, cp));
 }
 
 // Reads one UTF-8 sequence at text[i]; advances i.
@@ -131,10 +109,11 @@ std::u16string UnescapeName(std::string_view text) {
 std::string EscapeName(std::u16string_view name) {
     std::string out;
     for (std::size_t i = 0; i < name.size(); ++i) {
-        const std::uint32_t cp = NextCodePoint(name, i);
-        if (cp >= 0xD800 && cp <= 0xDFFF) {
+        // A lone surrogate is spelled out rather than replaced, so the name survives the round trip.
+        const char32_t cp = tarnwick::NextCodePoint(name.data(), name.size(), i);
+        if (tarnwick::IsSurrogate(cp)) {
             char buf[16];
-            std::snprintf(buf, sizeof buf, "\\u{%X}", cp);
+            std::snprintf(buf, sizeof buf, "\\u{%X}", static_cast<unsigned>(cp));
             out += buf;
             continue;
         }
@@ -149,7 +128,7 @@ std::string EscapeName(std::u16string_view name) {
         }
         if (cp < 0x20 || cp == 0x7F) {
             char buf[16];
-            std::snprintf(buf, sizeof buf, "\\u{%X}", cp);
+            std::snprintf(buf, sizeof buf, "\\u{%X}", static_cast<unsigned>(cp));
             out += buf;
             continue;
         }
@@ -158,13 +137,6 @@ std::string EscapeName(std::u16string_view name) {
     return out;
 }
 
-std::string ToUtf8(std::u16string_view name) {
-    std::string out;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const std::uint32_t cp = NextCodePoint(name, i);
-        AppendUtf8(out, cp >= 0xD800 && cp <= 0xDFFF ? 0xFFFD : cp);
-    }
-    return out;
-}
+std::string ToUtf8(std::u16string_view name) { return tarnwick::Utf16ToUtf8(name); }
 
 }  // namespace volume_builder
