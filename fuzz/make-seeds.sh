@@ -16,25 +16,19 @@ tool=$1
 out=$2
 built=${3:-}
 root=$(cd "$(dirname "$0")/.." && pwd)
-images=${TARNWICK_SHARED_IMAGES:-$root/../shared/ntfs-images}
+source "$root/scripts/lib/shared-images.sh"
 work=$out/images
 mkdir -p "$work"
 
 volumes=()
-if [ -d "$images" ]; then
+if [ -d "$shared_images" ]; then
   for rel in grr/ntfs_img.dd colinfinck-ntfs/testfs1 tsk-test-data/7-ntfs-undel.dd \
              tsk-test-data/8-jpeg-search.dd donald/test.ntfs.dd dfir_ntfs/ntfs_index.raw \
              dfir_ntfs/ntfs3_attrlist.raw; do
-    src=$images/$rel.xz
-    [ -f "$src" ] || continue
-    dst=$work/$(basename "$rel")
-    if [ ! -s "$dst" ]; then
-      xz -dc "$src" > "$dst.part.$$" && mv "$dst.part.$$" "$dst"
-    fi
-    volumes+=("$dst")
+    if image=$(unpack_shared_image "$rel" "$work"); then volumes+=("$image"); fi
   done
 else
-  echo "make-seeds: no image folder at $images; seeds from mkntfs only"
+  echo "make-seeds: no image folder at $shared_images; seeds from mkntfs only"
 fi
 
 if command -v mkntfs >/dev/null 2>&1 || [ -x /usr/sbin/mkntfs ]; then

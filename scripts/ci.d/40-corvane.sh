@@ -23,12 +23,12 @@ export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPE
 # Decompressed images are kept between runs; the made volume is rebuilt each time.
 export CORVANE_SCRATCH="$build/corvane-volumes"
 mkdir -p "$CORVANE_SCRATCH"
-images=${TARNWICK_SHARED_IMAGES:-$root/../shared/ntfs-images}
-if [ -d "$images" ]; then
-  TARNWICK_SHARED_IMAGES=$(cd "$images" && pwd)
+source "$root/scripts/lib/shared-images.sh"
+if [ -d "$shared_images" ]; then
+  TARNWICK_SHARED_IMAGES=$(cd "$shared_images" && pwd)
   export TARNWICK_SHARED_IMAGES
 else
-  echo "corvane: no shared NTFS images at $images; only the made volume is used"
+  echo "corvane: no shared NTFS images at $shared_images; only the made volume is used"
 fi
 
 # The volumes the project's own builder made in the build, when there are any.

@@ -17,7 +17,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 winbuild=$(cd "${1:?usage: run-wine-tests.sh WINDOWS_X64_BUILD LINUX_BUILD}" && pwd)
 linuxbuild=$(cd "${2:?usage: run-wine-tests.sh WINDOWS_X64_BUILD LINUX_BUILD}" && pwd)
-shared=${TARNWICK_SHARED_IMAGES:-$root/../shared/ntfs-images}
+source "$root/scripts/lib/shared-images.sh"
 
 export WINEPREFIX=$winbuild/wineprefix
 export WINEDEBUG=-all
@@ -96,18 +96,13 @@ fi
 [ -s "$generated" ] && images+=("$generated")
 
 # Real volumes written by Windows and others, decompressed once.
-if [ -d "$shared" ]; then
+if [ -d "$shared_images" ]; then
   for image in dfir_ntfs/ntfs_index.raw dfir_ntfs/ntfs3_attrlist.raw tsk-test-data/7-ntfs-undel.dd \
                donald/test.ntfs.dd grr/ntfs_img.dd colinfinck-ntfs/testfs1 ntfs-samples/ntfs-2m.raw; do
-    [ -f "$shared/$image.xz" ] || continue
-    target=$work/images/$(basename "$image")
-    if [ ! -s "$target" ]; then
-      xz -dc "$shared/$image.xz" >"$target.tmp" && mv "$target.tmp" "$target"
-    fi
-    images+=("$target")
+    if target=$(unpack_shared_image "$image" "$work/images"); then images+=("$target"); fi
   done
 else
-  echo "wine-tests: $shared is absent: the real images are skipped"
+  echo "wine-tests: $shared_images is absent: the real images are skipped"
 fi
 [ ${#images[@]} -gt 0 ] || fail "no volume image to load (mkntfs and ntfscp missing?)"
 
