@@ -8,6 +8,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/finish_catalogue.h"
 #include "catalogue/index_reader.h"
+#include "mft/mft_layout.h"
 #include "mft/mft_stream.h"
 #include "ntfs/file_record.h"
 #include "platform/platform.h"
@@ -20,32 +21,11 @@ namespace tarnwick {
 
 namespace {
 
-constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 constexpr std::uint32_t kLastDrive = 'Z' - 'A';
-
-// lcn * clusterSize, or -1 when negative or beyond 64 bits.
-std::int64_t ClusterOffset(std::int64_t lcn, std::uint32_t clusterSize) {
-    if (lcn < 0 || lcn > kInt64Max / clusterSize) return -1;
-    return lcn * clusterSize;
-}
 
 std::uint64_t RunBytes(std::uint64_t clusters, std::uint32_t clusterSize) {
     if (clusters > std::numeric_limits<std::uint64_t>::max() / clusterSize) return std::numeric_limits<std::uint64_t>::max();
     return clusters * clusterSize;
-}
-
-bool RunsOverlap(const RunList& runs) {
-    std::vector<std::pair<std::int64_t, std::int64_t>> extents;  // [first, end) in clusters
-    for (const RunEntry& run : runs) {
-        if (run.length == 0) continue;
-        const auto room = static_cast<std::uint64_t>(kInt64Max - std::max<std::int64_t>(run.lcn, 0));
-        extents.emplace_back(run.lcn, run.lcn + static_cast<std::int64_t>(std::min(run.length, room)));
-    }
-    std::sort(extents.begin(), extents.end());
-    for (std::size_t i = 1; i < extents.size(); ++i) {
-        if (extents[i].first < extents[i - 1].second) return true;
-    }
-    return false;
 }
 
 // "\\.\X:\" for the drive-type query; without its last backslash it opens
@@ -65,15 +45,29 @@ StatusCode ReadGeometry(platform::RawHandle volume, VolumeInfo& info) {
     return ParseBootSector(boot, info) == 0 ? StatusCode::Success : StatusCode::ParseBoot;
 }
 
-// The runs of the master file table, from its own record 0.
+// The runs of the master file table. Record 0 must be a plain file in use
+// with its data from the table's start; on a long-used volume the rest of
+// its runs lie in extension records its attribute list names, and a load
+// that read only record 0's runs would lose every record beyond them.
 StatusCode ReadTableRuns(platform::RawHandle volume, const VolumeInfo& info, RunList& runs) {
     std::vector<std::uint8_t> record(static_cast<std::size_t>(info.fileRecordSize), 0);
-    const std::int64_t offset = ClusterOffset(info.mftStartLcn, info.ClusterSize());
+    const std::int64_t offset = ClusterByteOffset(info.mftStartLcn, info.ClusterSize());
     if (offset < 0 || !platform::SetPosition(volume, offset)) return StatusCode::MoveFile;
     if (ReadBuffer(record, volume) != 0) return StatusCode::ReadMft;
     FileRecordHeader header;
     if (ParseEntry(ParseMode::MftData, record, header, runs) != 0) return StatusCode::ParseEntry;
-    return StatusCode::Success;
+    MftLayout layout;
+    switch (ReadMftLayout(volume, info, layout)) {
+        case MftLayoutStatus::Ok:
+            runs = std::move(layout.runs);
+            return StatusCode::Success;
+        // The table never covers a cluster twice; runs that did would have
+        // the same records read and catalogued again and again.
+        case MftLayoutStatus::Overlap:
+            return StatusCode::MoveFile2;
+        default:
+            return StatusCode::ParseEntry;
+    }
 }
 
 // Every record of every run, in disk order, each handed to the index reader
@@ -83,7 +77,7 @@ StatusCode ReadRecords(platform::RawHandle records, const VolumeInfo& info, cons
     MftStream stream(records, static_cast<std::size_t>(info.fileRecordSize), info.VolumeBytes());
     std::uint32_t position = 0;
     for (const RunEntry& run : runs) {
-        const std::int64_t offset = ClusterOffset(run.lcn, clusterSize);
+        const std::int64_t offset = ClusterByteOffset(run.lcn, clusterSize);
         if (offset < 0 || !stream.StartRun(offset, RunBytes(run.length, clusterSize))) return StatusCode::MoveFile2;
         for (;;) {
             const int next = stream.Next();
@@ -139,9 +133,6 @@ std::int32_t LoadCatalogue(std::uint32_t drive, std::size_t* count) {
 
     const VolumeHandle indexes = OpenVolumeHandle(path.c_str());
     if (!IsOpen(indexes)) return ToInt(StatusCode::OpenFile2);
-    // The master file table never covers a cluster twice; a run list that
-    // does would have the same records read and catalogued again and again.
-    if (RunsOverlap(tableRuns)) return ToInt(StatusCode::MoveFile2);
 
     IndexReader reader(indexes.get(), volume.indexBufferSize, volume.ClusterSize(), catalogue.entries,
                        catalogue.recordNames, volume.VolumeBytes());
