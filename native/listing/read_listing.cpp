@@ -49,7 +49,7 @@ ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& opti
 
     ListingBuilder builder(listing, options);
     builder.Expect(options.deleted ? records : BitsSet(layout, records));
-    MftStream stream(volume, layout.recordSize);
+    MftStream stream(volume, layout.recordSize, info.VolumeBytes());
     std::uint64_t position = 0;
     std::uint64_t left = records * layout.recordSize;
     for (const RunEntry& run : layout.runs) {
