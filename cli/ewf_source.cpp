@@ -52,7 +52,13 @@ public:
     EwfReader(const EwfReader&) = delete;
     EwfReader& operator=(const EwfReader&) = delete;
 
+    // Reads past the media's end are the volume's business (a damaged volume
+    // may point there), not a fault of the evidence file: they stop short.
+    void SetSize(std::uint64_t size) { size_ = size; }
+
     std::size_t ReadAt(std::int64_t offset, void* out, std::size_t length) override {
+        if (offset < 0 || static_cast<std::uint64_t>(offset) >= size_) return 0;
+        length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - static_cast<std::uint64_t>(offset)));
         // One libewf handle keeps chunk caches and file positions of its own.
         const std::lock_guard lock(mutex_);
         auto* bytes = static_cast<std::uint8_t*>(out);
@@ -79,6 +85,7 @@ public:
 
 private:
     libewf_handle_t* handle_;
+    std::uint64_t size_ = 0;
     mutable std::mutex mutex_;
     std::optional<std::string> firstError_;
 };
@@ -112,6 +119,7 @@ std::optional<std::string> OpenEwf(const std::string& path, std::shared_ptr<plat
         return TakeError(error, "damaged E01 evidence file: no media size");
     }
     mediaSize = size;
+    reader->SetSize(size);
     errors = reader;
     media = std::move(reader);
     return std::nullopt;
