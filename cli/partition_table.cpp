@@ -1,5 +1,6 @@
 #include "partition_table.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "volume/byte_reader.h"
