@@ -10,7 +10,7 @@
 namespace tarnwick::platform {
 
 // An open volume. On Windows a HANDLE; elsewhere an opaque object of the
-// POSIX layer. kInvalidHandle (all bits set) marks a failed open, as
+// POSIX layer. InvalidHandle() (all bits set) marks a failed open, as
 // INVALID_HANDLE_VALUE does.
 using RawHandle = void*;
 inline RawHandle InvalidHandle() { return reinterpret_cast<RawHandle>(~std::uintptr_t{0}); }
