@@ -1,7 +1,8 @@
 #include "listing_output.h"
 
+#include <cstring>
+
 #include "output_buffer.h"
-#include "text_format.h"
 
 namespace tarnwick::cli {
 
@@ -25,6 +26,8 @@ constexpr AttributeWord kAttributeWords[] = {
 };
 // Every word with a separator or its JSON quotes and comma.
 constexpr std::size_t kAttributesBound = 128;
+// The numeric and word fields of one line around the texts.
+constexpr std::size_t kFixedBound = 8 * kIntegerBound + 256;
 
 std::string_view NamespaceWord(std::uint8_t nameSpace) {
     switch (nameSpace) {
@@ -42,8 +45,8 @@ std::string_view TypeWord(const listing::Row& row) {
 }
 
 char* Put(char* p, std::string_view text) {
-    for (const char c : text) *p++ = c;
-    return p;
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
 }
 
 bool JsonNeedsEscapes(std::string_view text) {
@@ -53,8 +56,13 @@ bool JsonNeedsEscapes(std::string_view text) {
     return false;
 }
 
-// Room for the numeric and word fields of one line around the two texts.
-constexpr std::size_t kFixedBound = 8 * kIntegerBound + 8 * (kTimeBound + 32) + kAttributesBound + 256;
+// The directory a row's path goes through: its parent record and sequence
+// number decide it, except for orphans, which all stand in one folder.
+constexpr std::uint64_t kOrphanKey = ~std::uint64_t{0};
+std::uint64_t ParentKey(const listing::Row& row) {
+    if (row.IsOrphan()) return kOrphanKey;
+    return (row.parent << 16) | row.parentSequence;
+}
 
 }  // namespace
 
@@ -65,33 +73,88 @@ void ListingWriter::WriteHeader() {
     out_.Append("\r\n");
 }
 
-// The text is written as UTF-8 straight into the output and only copied
-// aside in the rare case that it needs quoting or escapes.
-void ListingWriter::WriteText(std::u16string_view text) {
-    const auto* units = reinterpret_cast<const std::uint16_t*>(text.data());
-    const std::size_t bytes = Utf8Bound(text.size());
-    if (format_ == Format::Csv) {
-        char* p = out_.Reserve(CsvBound(bytes));
-        char* end = WriteUtf8(p, units, text.size());
-        const std::string_view written(p, static_cast<std::size_t>(end - p));
-        if (CsvNeedsQuotes(written)) {
-            scratch_.assign(written);
-            end = WriteCsvField(p, scratch_);
-        }
-        out_.Commit(end);
+bool ListingWriter::NeedsEscape(std::string_view utf8) const {
+    return format_ == Format::Csv ? CsvNeedsQuotes(utf8) : JsonNeedsEscapes(utf8);
+}
+
+void ListingWriter::WriteField(std::string_view utf8, bool escape) {
+    const bool csv = format_ == Format::Csv;
+    char* p = out_.Reserve(csv ? CsvBound(utf8.size()) : JsonBound(utf8.size()));
+    if (escape) {
+        out_.Commit(csv ? WriteCsvField(p, utf8) : WriteJsonString(p, utf8));
         return;
     }
-    char* p = out_.Reserve(JsonBound(bytes));
-    char* end = WriteUtf8(p + 1, units, text.size());
-    const std::string_view written(p + 1, static_cast<std::size_t>(end - p - 1));
-    if (JsonNeedsEscapes(written)) {
-        scratch_.assign(written);
-        end = WriteJsonString(p, scratch_);
-    } else {
-        *p = '"';
-        *end++ = '"';
+    if (!csv) *p++ = '"';
+    p = Put(p, utf8);
+    if (!csv) *p++ = '"';
+    out_.Commit(p);
+}
+
+std::string_view ListingWriter::NameUtf8(const listing::Listing& listing, const listing::Row& row) {
+    const std::u16string_view name = listing.Name(row);
+    char* end = WriteUtf8(name_.data(), name.data(), name.size());
+    if (row.IsStream()) {
+        const std::u16string_view stream = listing.StreamName(row);
+        *end++ = ':';
+        end = WriteUtf8(end, stream.data(), stream.size());
     }
-    out_.Commit(end);
+    return {name_.data(), static_cast<std::size_t>(end - name_.data())};
+}
+
+const ListingWriter::ParentPath* ListingWriter::KeptParentPath(const listing::Listing& listing, const listing::Row& row) {
+    const std::uint64_t key = ParentKey(row);
+    if (const auto it = parentPathOf_.find(key); it != parentPathOf_.end()) return &it->second;
+    if (parentPaths_.size() >= kParentPathBudget) return nullptr;
+    path_.clear();
+    listing.AppendParentPath(row, path_);
+    ParentPath kept;
+    kept.offset = static_cast<std::uint32_t>(parentPaths_.size());
+    parentPaths_.resize(parentPaths_.size() + Utf8Bound(path_.size()));
+    char* start = parentPaths_.data() + kept.offset;
+    char* end = WriteUtf8(start, path_.data(), path_.size());
+    kept.length = static_cast<std::uint32_t>(end - start);
+    parentPaths_.resize(kept.offset + kept.length);
+    kept.escape = NeedsEscape({parentPaths_.data() + kept.offset, kept.length});
+    return &parentPathOf_.emplace(key, kept).first->second;
+}
+
+// Most lines: the parent's path comes whole from the kept ones, the name is
+// converted once and written twice.
+bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const listing::Row& row) {
+    if (row.IsStream()) return false;  // its path runs through the file, not a directory
+    const ParentPath* parent = KeptParentPath(listing, row);
+    if (parent == nullptr) return false;
+    const std::string_view prefix(parentPaths_.data() + parent->offset, parent->length);
+    const std::string_view name = NameUtf8(listing, row);
+    const bool nameEscape = NeedsEscape(name);
+    if (parent->escape || nameEscape) {
+        scratch_.assign(prefix);
+        scratch_.push_back('/');
+        scratch_.append(name);
+        WriteField(scratch_, true);
+    } else {
+        const bool csv = format_ == Format::Csv;
+        char* p = out_.Reserve(prefix.size() + name.size() + 3);
+        if (!csv) *p++ = '"';
+        p = Put(p, prefix);
+        *p++ = '/';
+        p = Put(p, name);
+        if (!csv) *p++ = '"';
+        out_.Commit(p);
+    }
+    out_.Append(format_ == Format::Csv ? std::string_view(",") : std::string_view(",\"name\":"));
+    WriteField(name, nameEscape);
+    return true;
+}
+
+char* ListingWriter::WriteTime(char* p, std::int64_t ticks) {
+    for (const TimeText& t : times_) {
+        if (t.ticks == ticks) return Put(p, {t.text.data(), t.length});
+    }
+    TimeText& t = times_[nextTime_++ % times_.size()];
+    t.ticks = ticks;
+    t.length = static_cast<std::size_t>(WriteNtfsTime(t.text.data(), ticks) - t.text.data());
+    return Put(p, {t.text.data(), t.length});
 }
 
 void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
@@ -104,12 +167,12 @@ void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
     for (int i = 0; i < 4; ++i) {
         if (format_ == Format::Csv) {
             *p++ = ',';
-            p = WriteNtfsTime(p, values[i]);
+            p = WriteTime(p, values[i]);
             continue;
         }
         p = Put(p, kKeys[fileName ? 1 : 0][i]);
         char* start = p + 1;
-        char* end = WriteNtfsTime(start, values[i]);
+        char* end = WriteTime(start, values[i]);
         if (end == start) {
             p = Put(p, "null");
         } else {
@@ -138,7 +201,7 @@ void ListingWriter::WriteAttributes(std::uint32_t attributes) {
     out_.Commit(p);
 }
 
-void ListingWriter::WriteRow(const listing::Row& row, std::u16string_view path, std::u16string_view name) {
+void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row& row) {
     const bool csv = format_ == Format::Csv;
     char* p = out_.Reserve(kFixedBound);
     p = Put(p, csv ? "" : "{\"record\":");
@@ -151,30 +214,27 @@ void ListingWriter::WriteRow(const listing::Row& row, std::u16string_view path, 
     p = WriteUnsigned(p, row.parentSequence);
     p = Put(p, csv ? "," : ",\"path\":");
     out_.Commit(p);
-    WriteText(path);
-    out_.Append(csv ? std::string_view(",") : std::string_view(",\"name\":"));
-    WriteText(name);
+    if (!WriteKeptPathAndName(listing, row)) {
+        path_.clear();
+        listing.AppendPath(row, path_);
+        scratch_.resize(Utf8Bound(path_.size()));
+        const char* end = WriteUtf8(scratch_.data(), path_.data(), path_.size());
+        scratch_.resize(static_cast<std::size_t>(end - scratch_.data()));
+        WriteField(scratch_, NeedsEscape(scratch_));
+        out_.Append(csv ? std::string_view(",") : std::string_view(",\"name\":"));
+        const std::string_view name = NameUtf8(listing, row);
+        WriteField(name, NeedsEscape(name));
+    }
 
     p = out_.Reserve(kFixedBound);
-    if (csv) {
-        *p++ = ',';
-        p = Put(p, NamespaceWord(row.nameSpace));
-        *p++ = ',';
-        p = Put(p, TypeWord(row));
-        *p++ = ',';
-        p = WriteUnsigned(p, row.dataSize);
-        *p++ = ',';
-        p = WriteUnsigned(p, row.allocatedSize);
-    } else {
-        p = Put(p, ",\"namespace\":\"");
-        p = Put(p, NamespaceWord(row.nameSpace));
-        p = Put(p, "\",\"type\":\"");
-        p = Put(p, TypeWord(row));
-        p = Put(p, "\",\"dataSize\":");
-        p = WriteUnsigned(p, row.dataSize);
-        p = Put(p, ",\"allocatedSize\":");
-        p = WriteUnsigned(p, row.allocatedSize);
-    }
+    p = Put(p, csv ? "," : ",\"namespace\":\"");
+    p = Put(p, NamespaceWord(row.nameSpace));
+    p = Put(p, csv ? "," : "\",\"type\":\"");
+    p = Put(p, TypeWord(row));
+    p = Put(p, csv ? "," : "\",\"dataSize\":");
+    p = WriteUnsigned(p, row.dataSize);
+    p = Put(p, csv ? "," : ",\"allocatedSize\":");
+    p = WriteUnsigned(p, row.allocatedSize);
     out_.Commit(p);
     WriteTimes(row.standardTimes, false);
     WriteTimes(row.fileNameTimes, true);
@@ -194,16 +254,7 @@ void ListingWriter::WriteRow(const listing::Row& row, std::u16string_view path, 
 
 void ListingWriter::WriteAll(const listing::Listing& listing) {
     WriteHeader();
-    for (const listing::Row& row : listing.rows()) {
-        path_.clear();
-        listing.AppendPath(row, path_);
-        name_.assign(listing.Name(row));
-        if (row.IsStream()) {
-            name_.push_back(u':');
-            name_.append(listing.StreamName(row));
-        }
-        WriteRow(row, path_, name_);
-    }
+    for (const listing::Row& row : listing.rows()) WriteRow(listing, row);
 }
 
 }  // namespace tarnwick::cli

@@ -3,11 +3,15 @@
 // or JSON Lines. Columns are described in docs/cli.md.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "listing/listing.h"
 #include "output_format.h"
+#include "text_format.h"
 
 namespace tarnwick::cli {
 
@@ -19,30 +23,54 @@ struct ListingColumns {
 
 class ListingWriter {
 public:
+    // Room kept for the paths of directories, which most lines begin with.
+    static constexpr std::size_t kParentPathBudget = std::size_t{64} << 20;
+
     ListingWriter(OutputBuffer& out, Format format, ListingColumns columns) : out_(out), format_(format), columns_(columns) {}
 
     // The CSV header line; JSON Lines has none.
     void WriteHeader();
-
-    // One line for `row`. `path` is its whole path, `name` its last part
-    // (with ":stream" for a stream row), both UTF-16 as the volume holds them.
-    void WriteRow(const listing::Row& row, std::u16string_view path, std::u16string_view name);
-
     // Header and every row of `listing` in its order.
     void WriteAll(const listing::Listing& listing);
 
 private:
-    void WriteText(std::u16string_view text);
+    // A directory's path as UTF-8, kept in parentPaths_.
+    struct ParentPath {
+        std::uint32_t offset = 0;
+        std::uint32_t length = 0;
+        bool escape = false;  // needs quoting (CSV) or escapes (JSON)
+    };
+
+    void WriteRow(const listing::Listing& listing, const listing::Row& row);
+    // The path and name fields; false when the row's parent path is not kept.
+    bool WriteKeptPathAndName(const listing::Listing& listing, const listing::Row& row);
+    const ParentPath* KeptParentPath(const listing::Listing& listing, const listing::Row& row);
+    std::string_view NameUtf8(const listing::Listing& listing, const listing::Row& row);
+    bool NeedsEscape(std::string_view utf8) const;
+    void WriteField(std::string_view utf8, bool escape);
     void WriteTimes(const listing::Times& times, bool fileName);
+    char* WriteTime(char* p, std::int64_t ticks);
     void WriteAttributes(std::uint32_t attributes);
 
     OutputBuffer& out_;
     Format format_;
     ListingColumns columns_;
+
+    std::unordered_map<std::uint64_t, ParentPath> parentPathOf_;
+    std::string parentPaths_;
     // Kept between rows so that a line costs no allocation once they have grown.
     std::u16string path_;
-    std::u16string name_;
     std::string scratch_;
+    std::array<char, 2 * Utf8Bound(255) + 1> name_{};
+
+    // The last few times written: the eight of a row are often equal.
+    struct TimeText {
+        std::int64_t ticks = -1;
+        std::size_t length = 0;
+        std::array<char, kTimeBound> text{};
+    };
+    std::array<TimeText, 4> times_{};
+    std::size_t nextTime_ = 0;
 };
 
 }  // namespace tarnwick::cli
