@@ -9,6 +9,10 @@
 #                                    system volume; the others have 60 files a directory)
 #   BENCH_ROUNDS=N BENCH_PEER_ROUNDS=N BENCH_ARGS="--no-peers --no-memory" scripts/bench.sh ...
 #
+#   scripts/bench.sh list            `tarnwick list` on 100k, 1M, 1M in 140k directories
+#                                    and one folder of 200,000 files (onefolder)
+#   scripts/bench.sh list medium onefolder ...
+#
 # The build lives in ${TARNWICK_BENCH_BUILD_DIR:-build-bench} (Release with
 # debug info). Everything else the benchmark needs is in scripts/packages.d/.
 set -euo pipefail
@@ -18,12 +22,23 @@ case "$build" in /*) ;; *) build=$root/$build ;; esac
 seed=${BENCH_SEED:-1}
 cache=${TARNWICK_VOLUMES_CACHE:-$root/volumes-cache}
 
+mode=load
+if [ "${1:-}" = list ]; then
+  mode=list
+  shift
+fi
 sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(small medium large field)
+if [ ${#sizes[@]} -eq 0 ]; then
+  if [ $mode = list ]; then sizes=(medium large field onefolder); else sizes=(small medium large field); fi
+fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_BENCH_SEED="$seed" \
   -DTARNWICK_VOLUMES_CACHE="$cache" >/dev/null
-cmake --build "$build" -j2 --target tarnwick-bench
+if [ $mode = list ]; then
+  cmake --build "$build" -j2 --target tarnwick tarnwick-list-bench
+else
+  cmake --build "$build" -j2 --target tarnwick-bench
+fi
 
 volumes=()
 for size in "${sizes[@]}"; do
@@ -33,7 +48,12 @@ for size in "${sizes[@]}"; do
     medium) files=100000 ;;
     large) files=1000000 ;;
     field) files=1000000 shape=-dirs140000 ;;
-    *) echo "bench.sh: unknown volume '$size' (small, medium, large, field)" >&2; exit 2 ;;
+    onefolder)
+      image=$cache/one-folder-200000.img
+      [ -s "$image" ] || cmake --build "$build" --target tarnwick-bench-volume-one-folder
+      volumes+=("$size=$image")
+      continue ;;
+    *) echo "bench.sh: unknown volume '$size' (small, medium, large, field, onefolder)" >&2; exit 2 ;;
   esac
   image=$cache/generated-$files$shape-seed$seed.img
   # Generated once and kept, even when the builder is rebuilt later: a
@@ -42,6 +62,12 @@ for size in "${sizes[@]}"; do
   volumes+=("$size=$image")
 done
 
+if [ $mode = list ]; then
+  # fls takes minutes on the larger volumes: one run of each peer by default.
+  # shellcheck disable=SC2086
+  exec "$build/bench/tarnwick-list-bench" --tool "$build/cli/tarnwick" --rounds "${BENCH_ROUNDS:-5}" \
+    --peer-rounds "${BENCH_PEER_ROUNDS:-1}" ${BENCH_ARGS:-} "${volumes[@]}"
+fi
 # shellcheck disable=SC2086
 exec "$build/bench/tarnwick-bench" --rounds "${BENCH_ROUNDS:-5}" \
   ${BENCH_PEER_ROUNDS:+--peer-rounds "$BENCH_PEER_ROUNDS"} ${BENCH_ARGS:-} "${volumes[@]}"
