@@ -5,6 +5,7 @@
 
 #include "catalogue/record_numbers.h"
 #include "ntfs/file_name.h"
+#include "ntfs/file_record.h"
 #include "status/status.h"
 
 namespace tarnwick {
@@ -154,7 +155,7 @@ std::int32_t FinishCatalogue(EntryList& entries, RecordNameList& recordNames) {
     // mark of a dropped entry cannot be mistaken for flags.
     constexpr std::int32_t kDropped = INT32_MIN;
     LargeVector<std::int32_t> flags(appended, kDropped);
-    for (std::size_t i = 0; i < order.size(); ++i) flags[keys[i].position] = recordNames.FlagsOf(keys[i].Id(), 1);
+    for (std::size_t i = 0; i < order.size(); ++i) flags[keys[i].position] = recordNames.FlagsOf(keys[i].Id(), kFlagsFileInUse);
     for (std::size_t p = 0; p < appended; ++p) {
         if (p + kPrefetchAhead < appended) PrefetchFlag(entries.AppendedAt(p + kPrefetchAhead));
         if (flags[p] != kDropped) entries.AppendedAt(p)->flag = flags[p];

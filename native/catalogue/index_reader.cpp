@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "mft/mft_layout.h"
 #include "ntfs/file_name.h"
 #include "ntfs/file_record.h"
 #include "ntfs/index_buffer.h"
@@ -10,14 +11,6 @@
 namespace tarnwick {
 
 namespace {
-
-// Byte offset of `lcn` plus `within`, or -1 when it is negative or does not
-// fit in 64 bits: a damaged run then fails like a refused positioning.
-std::int64_t ByteOffset(std::int64_t lcn, std::uint32_t clusterSize, std::int64_t within) {
-    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    if (lcn < 0 || lcn > (kMax - within) / clusterSize) return -1;
-    return lcn * clusterSize + within;
-}
 
 std::int32_t SignExtended(std::uint16_t flags) { return static_cast<std::int16_t>(flags); }
 
@@ -65,7 +58,7 @@ int IndexReader::NoteRecord(std::span<std::uint8_t> record, std::uint32_t positi
     directory.name = name;
     // An extension record that carries a live directory's index counts as
     // that directory, in use.
-    directory.flag = extension && header.flags != kFlagDirectory ? 3 : SignExtended(header.flags);
+    directory.flag = extension && header.flags != kFlagDirectory ? kFlagsDirectoryInUse : SignExtended(header.flags);
     directory.live = header.flags != kFlagDirectory;
     return 0;
 }
@@ -78,11 +71,16 @@ int IndexReader::ReadDirectory(const Directory& directory) {
                                            ? std::numeric_limits<std::uint64_t>::max()
                                            : run.length * clusterSize_;
         const std::uint64_t buffers = runBytes / bufferSize;
+        // A damaged run fails like a refused positioning; one that reaches
+        // past the volume like a read past its end.
+        const std::int64_t runOffset = ClusterByteOffset(run.lcn, clusterSize_);
+        const std::int64_t lastOffset = volumeEnd_ - indexBufferSize_;  // where the volume's last buffer may start
         for (std::uint64_t j = 0; j < buffers; ++j) {
             const std::uint64_t within = j * bufferSize;
-            if (within > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return -1;
-            const std::int64_t offset = ByteOffset(run.lcn, clusterSize_, static_cast<std::int64_t>(within));
-            if (offset < 0 || offset > volumeEnd_ - indexBufferSize_) return -1;
+            if (runOffset < 0 || runOffset > lastOffset || within > static_cast<std::uint64_t>(lastOffset - runOffset)) {
+                return -1;
+            }
+            const std::int64_t offset = runOffset + static_cast<std::int64_t>(within);
             if (!FirstReading(offset, directory.live)) continue;
             if (ReadBuffer(offset, runBytes - within) != 0) return -1;
             const int walked = WalkBuffer(directory);
@@ -123,8 +121,7 @@ int IndexReader::WalkBuffer(const Directory& directory) {
     // The bound is compared with a size counted from the node header, so the
     // walk stops before the closing entry, which has no key.
     std::size_t m = index_buffer::kNodeHeader + static_cast<std::size_t>(node.entriesOffset);
-    std::size_t b = m;
-    while (b + index_entry::kKey < static_cast<std::size_t>(node.entriesSize)) {
+    while (m + index_entry::kKey < static_cast<std::size_t>(node.entriesSize)) {
         IndexEntryHeader entry;
         const int header = ParseIndexEntryHeader(bytes, m, limit_, entry);
         if (header < 0) return -1;
@@ -154,7 +151,6 @@ int IndexReader::WalkBuffer(const Directory& directory) {
             e.duplicate = 0;
         }
         m += static_cast<std::size_t>(entry.length);
-        b += static_cast<std::size_t>(entry.length);
     }
     // While this buffer's entries are still in cache.
     entries_.KeyNewEntries();

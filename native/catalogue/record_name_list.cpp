@@ -64,8 +64,8 @@ void SortKeyed(Keyed& keyed) {
 }  // namespace
 
 void RecordNameList::Sort() {
-    // Sorting (key, address) pairs is several times faster than moving
-    // 524-byte elements; the key orders by signed number, then by position.
+    // Sorting (key, address) pairs is several times faster than moving the
+    // elements; the key orders by signed number, then by position.
     Keyed keyed(items_.size());
     for (std::size_t i = 0; i < items_.size(); ++i) {
         RecordName& element = *items_[i];

@@ -19,7 +19,6 @@ int ReadAttributeHeader(std::span<const std::uint8_t> record, std::size_t positi
 int ReadNonResidentHeader(std::span<const std::uint8_t> record, std::size_t position, NonResidentHeader& header) {
     ByteReader r(record);
     header.startingVcn = r.U64(position + attribute::kStartingVcn);
-    if (!r.ok() || header.startingVcn != 0) return -1;
     header.mappingPairsOffset = r.U16(position + attribute::kMappingPairsOffset);
     return r.ok() ? 0 : -1;
 }

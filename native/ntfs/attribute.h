@@ -43,8 +43,8 @@ struct NonResidentHeader {
 // Ending the walk there treats the record as one without further attributes.
 int ReadAttributeHeader(std::span<const std::uint8_t> record, std::size_t position, AttributeHeader& header);
 
-// -1 when the starting VCN is not 0 (only that field is filled) or the
-// header lies past the buffer.
+// -1 when the header lies past the buffer. Which starting VCNs a caller can
+// use is its own decision.
 int ReadNonResidentHeader(std::span<const std::uint8_t> record, std::size_t position, NonResidentHeader& header);
 
 // Position of the first attribute of `type` from `start`, or -1. For a

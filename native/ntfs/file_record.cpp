@@ -36,7 +36,7 @@ int ApplyFixups(std::span<std::uint8_t> bytes, std::uint16_t usaOffset, std::uin
 
 namespace {
 
-bool IsDirectoryFlags(std::uint16_t flags) { return flags == 3 || flags == 2; }
+bool IsDirectoryFlags(std::uint16_t flags) { return flags == kFlagsDirectoryInUse || flags == kFlagDirectory; }
 
 }  // namespace
 
@@ -55,11 +55,10 @@ int ParseEntry(ParseMode mode, std::span<std::uint8_t> record, FileRecordHeader&
         if (!IsDirectoryFlags(header.flags) && !extensionInUse) return 1;
         type = attribute::kIndexAllocation;
     }
-    if (header.baseRecord != 0) header.recordNumber = static_cast<std::uint32_t>(header.baseRecord);
     if (mode == ParseMode::MftData) {
-        if (header.flags == 3) {
+        if (header.flags == kFlagsDirectoryInUse) {
             type = attribute::kIndexAllocation;
-        } else if (header.flags == 1) {
+        } else if (header.flags == kFlagsFileInUse) {
             type = attribute::kData;
         } else {
             return 1;
@@ -75,20 +74,15 @@ int ParseEntry(ParseMode mode, std::span<std::uint8_t> record, FileRecordHeader&
         return 1;
     }
     // A resident attribute has no runs: the record has nothing to offer.
-    if (!found.nonResident) return 1;
-    if (ReadNonResidentHeader(record, at, nonResident) != 0) {
-        // A large directory's index allocation may be split into pieces held
-        // by several records, the later ones starting above VCN 0. Each
-        // piece's runs start from cluster 0 again, and a directory's entries
-        // do not depend on the order its buffers are read in, so every piece
-        // is read where it is found; without it most of such a directory's
-        // entries would be missing. The master file table's own runs must
-        // start at its beginning.
-        if (mode != ParseMode::IndexAllocation || nonResident.startingVcn == 0) return 1;
-        ByteReader r(record);
-        nonResident.mappingPairsOffset = r.U16(at + attribute::kMappingPairsOffset);
-        if (!r.ok()) return 1;
-    }
+    if (!found.nonResident || ReadNonResidentHeader(record, at, nonResident) != 0) return 1;
+    // A large directory's index allocation may be split into pieces held by
+    // several records, the later ones starting above VCN 0. Each piece's
+    // runs start from cluster 0 again, and a directory's entries do not
+    // depend on the order its buffers are read in, so every piece is read
+    // where it is found; without it most of such a directory's entries would
+    // be missing. The master file table's own runs must start at its
+    // beginning.
+    if (mode == ParseMode::MftData && nonResident.startingVcn != 0) return 1;
 
     DecodeRunList(record, at + nonResident.mappingPairsOffset, runs);
     return 0;

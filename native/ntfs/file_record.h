@@ -26,6 +26,10 @@ inline constexpr std::size_t kHeaderWithRecordNumber = 48;
 
 inline constexpr std::uint16_t kFlagInUse = 0x1;
 inline constexpr std::uint16_t kFlagDirectory = 0x2;
+// The whole flags word of a file in use and of a directory in use; a
+// directory record that is no longer in use has kFlagDirectory alone.
+inline constexpr std::uint16_t kFlagsFileInUse = kFlagInUse;
+inline constexpr std::uint16_t kFlagsDirectoryInUse = kFlagInUse | kFlagDirectory;
 
 // Update sequence strides are 512 bytes whatever the sector size.
 inline constexpr std::size_t kFixupStride = 512;
@@ -64,7 +68,7 @@ enum class ParseMode {
 int ParseEntry(ParseMode mode, std::span<std::uint8_t> record, FileRecordHeader& header, RunList& runs);
 
 // The record number the catalogue files a record under: the base record's for
-// an extension record.
+// an extension record (the low 32 bits of its reference).
 inline std::uint32_t OwningRecordNumber(const FileRecordHeader& header) {
     return header.baseRecord != 0 ? static_cast<std::uint32_t>(header.baseRecord) : header.recordNumber;
 }

@@ -23,7 +23,6 @@ inline constexpr std::size_t kFileReference = 0;  // u64; the low 32 bits are th
 inline constexpr std::size_t kLength = 8;         // i16: the whole entry
 inline constexpr std::size_t kKeyLength = 10;     // i16
 inline constexpr std::size_t kKey = 16;           // the file-name structure
-inline constexpr std::size_t kHeaderSize = 12;    // bytes of the header that are read
 }  // namespace index_entry
 
 // Node sizes and entry lengths up to this always pass. Volumes formatted with

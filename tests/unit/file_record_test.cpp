@@ -131,7 +131,7 @@ TEST(ParseEntry, ExtensionRecordsCountUnderTheirBaseAndMayCarryADirectoryIndex) 
     FileRecordHeader header;
     RunList list;
     ASSERT_EQ(ParseEntry(ParseMode::IndexAllocation, extension, header, list), 0);
-    EXPECT_EQ(header.recordNumber, 0x77u);
+    EXPECT_EQ(OwningRecordNumber(header), 0x77u);
     EXPECT_EQ(list.size(), 1u);
 
     // A later piece of a split index allocation is read as well: its runs
