@@ -33,18 +33,6 @@ void Complete(Row& row, const Times& standard, std::uint32_t attributes, bool di
     }
 }
 
-// A DOS name is the short alias of a Win32 name in the same directory; it
-// is a row of its own only where no such Win32 name exists.
-template <typename Name, typename Fields>
-bool ShadowedDosName(std::span<const Name> names, const Name& name, Fields fields) {
-    const auto [nameSpace, parent, parentSequence] = fields(name);
-    if (nameSpace != kNamespaceDos) return false;
-    return std::any_of(names.begin(), names.end(), [&](const Name& other) {
-        const auto [otherSpace, otherParent, otherSequence] = fields(other);
-        return otherSpace == kNamespaceWin32 && otherParent == parent && otherSequence == parentSequence;
-    });
-}
-
 struct NameFields {
     std::uint8_t nameSpace;
     std::uint64_t parent;
@@ -55,6 +43,19 @@ NameFields FieldsOf(const NameFact& fact) { return {fact.info.nameSpace, fact.pa
 NameFields FieldsOf(const Row& row) {
     // Stream rows never shadow anything.
     return {row.IsStream() ? std::uint8_t{0xFF} : row.nameSpace, row.parent, row.parentSequence};
+}
+
+// A DOS name is the short alias of a Win32 name in the same directory; it
+// is a row of its own only where no such Win32 name exists.
+template <typename Name>
+bool ShadowedDosName(std::span<const Name> names, const Name& name) {
+    const NameFields own = FieldsOf(name);
+    if (own.nameSpace != kNamespaceDos) return false;
+    return std::any_of(names.begin(), names.end(), [&own](const Name& other) {
+        const NameFields fields = FieldsOf(other);
+        return fields.nameSpace == kNamespaceWin32 && fields.parent == own.parent &&
+               fields.parentSequence == own.parentSequence;
+    });
 }
 
 }  // namespace
@@ -81,7 +82,7 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
     const std::size_t first = out.size();
     const std::span<const NameFact> names(facts.names);
     for (const NameFact& name : names) {
-        if (weighDosNames && ShadowedDosName(names, name, [](const NameFact& f) { return FieldsOf(f); })) continue;
+        if (weighDosNames && ShadowedDosName(names, name)) continue;
         Row row;
         row.record = record;
         row.sequence = sequence;
@@ -167,7 +168,12 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
 }
 
 void ListingBuilder::JoinSpilled() {
-    if (spilled_.empty()) return;
+    if (spilled_.empty()) {
+        // Extension records whose base never came: nothing to join them to.
+        waiting_ = {};
+        extensionData_ = {};
+        return;
+    }
     auto byRecord = [](const auto& a, const auto& b) { return a.record < b.record; };
     std::stable_sort(waiting_.begin(), waiting_.end(), byRecord);
     std::stable_sort(extensionData_.begin(), extensionData_.end(),
@@ -200,7 +206,7 @@ void ListingBuilder::JoinSpilled() {
         // name row before it.
         std::stable_partition(group.begin(), group.end(), [](const Row& row) { return !row.IsStream(); });
         for (const Row& row : group) {
-            if (ShadowedDosName(std::span<const Row>(group), row, [](const Row& r) { return FieldsOf(r); })) continue;
+            if (ShadowedDosName(std::span<const Row>(group), row)) continue;
             Row complete = row;
             if (complete.IsStream()) {
                 complete.nameOffset = named.nameOffset;

@@ -127,8 +127,9 @@ TEST_P(DamagedListing, AFolderMadeItsOwnParentTakesItsTreeUnderTheOrphans) {
     for (const auto& [name, path] : reference_.paths) {
         const MftRecord* r = V().Record(static_cast<std::uint32_t>(name.first));
         if (name.first < 16 || r == nullptr || !r->contiguous()) continue;
+        const std::u16string inside = path + u"/";
         const bool holds = std::any_of(reference_.paths.begin(), reference_.paths.end(),
-                                       [&path](const auto& other) { return other.second.starts_with(path + u"/"); });
+                                       [&inside](const auto& other) { return other.second.starts_with(inside); });
         if (holds) {
             folder = r;
             folderPath = path;
