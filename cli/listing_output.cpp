@@ -57,11 +57,11 @@ bool JsonNeedsEscapes(std::string_view text) {
 }
 
 // The directory a row's path goes through: its parent record and sequence
-// number decide it, except for orphans, which all stand in one folder.
-constexpr std::uint64_t kOrphanKey = ~std::uint64_t{0};
+// number decide it, and whether the row is deleted (a deleted record's
+// parents are followed as far as they allow) or an orphan.
 std::uint64_t ParentKey(const listing::Row& row) {
-    if (row.IsOrphan()) return kOrphanKey;
-    return (row.parent << 16) | row.parentSequence;
+    const std::uint64_t flags = (row.IsDeleted() ? 2u : 0u) | (row.IsOrphan() ? 1u : 0u);
+    return (row.parent << 18) | (std::uint64_t{row.parentSequence} << 2) | flags;
 }
 
 }  // namespace
@@ -101,30 +101,30 @@ std::string_view ListingWriter::NameUtf8(const listing::Listing& listing, const 
     return {name_.data(), static_cast<std::size_t>(end - name_.data())};
 }
 
-const ListingWriter::ParentPath* ListingWriter::KeptParentPath(const listing::Listing& listing, const listing::Row& row) {
+const ListingWriter::KeptPath* ListingWriter::KeptParentPath(const listing::Listing& listing, const listing::Row& row) {
+    if (kept_.empty()) kept_.resize(kKeptPaths);
     const std::uint64_t key = ParentKey(row);
-    if (const auto it = parentPathOf_.find(key); it != parentPathOf_.end()) return &it->second;
-    if (parentPaths_.size() >= kParentPathBudget) return nullptr;
+    KeptPath& slot = kept_[(key * 0x9E3779B97F4A7C15ull) >> 50];
+    static_assert(kKeptPaths == std::size_t{1} << (64 - 50));
+    if (slot.key == key) return &slot;
     path_.clear();
     listing.AppendParentPath(row, path_);
-    ParentPath kept;
-    kept.offset = static_cast<std::uint32_t>(parentPaths_.size());
-    parentPaths_.resize(parentPaths_.size() + Utf8Bound(path_.size()));
-    char* start = parentPaths_.data() + kept.offset;
-    char* end = WriteUtf8(start, path_.data(), path_.size());
-    kept.length = static_cast<std::uint32_t>(end - start);
-    parentPaths_.resize(kept.offset + kept.length);
-    kept.escape = NeedsEscape({parentPaths_.data() + kept.offset, kept.length});
-    return &parentPathOf_.emplace(key, kept).first->second;
+    if (Utf8Bound(path_.size()) > kKeptPathBytes) return nullptr;
+    slot.utf8.resize(Utf8Bound(path_.size()));
+    const char* end = WriteUtf8(slot.utf8.data(), path_.data(), path_.size());
+    slot.utf8.resize(static_cast<std::size_t>(end - slot.utf8.data()));
+    slot.escape = NeedsEscape(slot.utf8);
+    slot.key = key;
+    return &slot;
 }
 
 // Most lines: the parent's path comes whole from the kept ones, the name is
 // converted once and written twice.
 bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const listing::Row& row) {
     if (row.IsStream()) return false;  // its path runs through the file, not a directory
-    const ParentPath* parent = KeptParentPath(listing, row);
+    const KeptPath* parent = KeptParentPath(listing, row);
     if (parent == nullptr) return false;
-    const std::string_view prefix(parentPaths_.data() + parent->offset, parent->length);
+    const std::string_view prefix = parent->utf8;
     const std::string_view name = NameUtf8(listing, row);
     const bool nameEscape = NeedsEscape(name);
     if (parent->escape || nameEscape) {

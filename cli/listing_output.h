@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "listing/listing.h"
 #include "output_format.h"
@@ -23,8 +23,11 @@ struct ListingColumns {
 
 class ListingWriter {
 public:
-    // Room kept for the paths of directories, which most lines begin with.
-    static constexpr std::size_t kParentPathBudget = std::size_t{64} << 20;
+    // Directory paths kept for the lines that follow: rows of one folder
+    // mostly stand together in the table, so a few thousand recent ones
+    // serve nearly every line. Longer paths are put together each time.
+    static constexpr std::size_t kKeptPaths = std::size_t{1} << 14;
+    static constexpr std::size_t kKeptPathBytes = 4096;
 
     ListingWriter(OutputBuffer& out, Format format, ListingColumns columns) : out_(out), format_(format), columns_(columns) {}
 
@@ -34,17 +37,17 @@ public:
     void WriteAll(const listing::Listing& listing);
 
 private:
-    // A directory's path as UTF-8, kept in parentPaths_.
-    struct ParentPath {
-        std::uint32_t offset = 0;
-        std::uint32_t length = 0;
+    // A directory's path as UTF-8.
+    struct KeptPath {
+        std::uint64_t key = ~std::uint64_t{0};
         bool escape = false;  // needs quoting (CSV) or escapes (JSON)
+        std::string utf8;
     };
 
     void WriteRow(const listing::Listing& listing, const listing::Row& row);
     // The path and name fields; false when the row's parent path is not kept.
     bool WriteKeptPathAndName(const listing::Listing& listing, const listing::Row& row);
-    const ParentPath* KeptParentPath(const listing::Listing& listing, const listing::Row& row);
+    const KeptPath* KeptParentPath(const listing::Listing& listing, const listing::Row& row);
     std::string_view NameUtf8(const listing::Listing& listing, const listing::Row& row);
     bool NeedsEscape(std::string_view utf8) const;
     void WriteField(std::string_view utf8, bool escape);
@@ -56,8 +59,7 @@ private:
     Format format_;
     ListingColumns columns_;
 
-    std::unordered_map<std::uint64_t, ParentPath> parentPathOf_;
-    std::string parentPaths_;
+    std::vector<KeptPath> kept_;  // by a hash of the directory
     // Kept between rows so that a line costs no allocation once they have grown.
     std::u16string path_;
     std::string scratch_;
