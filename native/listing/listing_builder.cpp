@@ -63,7 +63,7 @@ bool ShadowedDosName(std::span<const Name> names, const Name& name) {
 void ListingBuilder::Expect(std::uint64_t rows) {
     // A bitmap of a damaged table may claim far more than the volume holds;
     // the arrays then grow as rows really come.
-    constexpr std::uint64_t kMostReserved = 1 << 24;
+    constexpr std::uint64_t kMostReserved = 1 << 22;
     rows = std::min(rows, kMostReserved);
     listing_.rows_.reserve(static_cast<std::size_t>(rows + rows / 8));
     listing_.arena_.reserve(static_cast<std::size_t>(rows * 16));

@@ -169,9 +169,19 @@ bool ReadBitmap(platform::RawHandle volume, BitmapSource& source, MftLayout& lay
         if (layout.bitmap.size() > wanted) layout.bitmap.resize(static_cast<std::size_t>(wanted));
         return true;
     }
-    const auto bytes = static_cast<std::size_t>(std::min(source.dataSize, wanted));
-    layout.bitmap.assign(bytes, 0);
-    return ReadThroughRuns(volume, source.runs, layout.clusterSize, 0, layout.bitmap.data(), bytes);
+    // Grown as the bytes arrive: sizes and runs of a damaged table may claim
+    // far more than the volume holds, and the memory must follow what is
+    // really there.
+    const std::uint64_t bytes = std::min(source.dataSize, wanted);
+    constexpr std::uint64_t kStep = 1 << 20;
+    layout.bitmap.clear();
+    for (std::uint64_t done = 0; done < bytes;) {
+        const auto step = static_cast<std::size_t>(std::min(kStep, bytes - done));
+        layout.bitmap.resize(static_cast<std::size_t>(done) + step);
+        if (!ReadThroughRuns(volume, source.runs, layout.clusterSize, done, layout.bitmap.data() + done, step)) return false;
+        done += step;
+    }
+    return true;
 }
 
 }  // namespace
