@@ -29,8 +29,10 @@ constexpr std::size_t kAttributesBound = 128;
 // The numeric and word fields of one line around the texts.
 constexpr std::size_t kFixedBound = 8 * kIntegerBound + 256;
 
-std::string_view NamespaceWord(std::uint8_t nameSpace) {
-    switch (nameSpace) {
+// A stream has no name of its own, only its file's.
+std::string_view NamespaceWord(const listing::Row& row) {
+    if (row.IsStream()) return "";
+    switch (row.nameSpace) {
         case 0: return "posix";
         case 1: return "win32";
         case 2: return "dos";
@@ -228,7 +230,7 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
 
     p = out_.Reserve(kFixedBound);
     p = Put(p, csv ? "," : ",\"namespace\":\"");
-    p = Put(p, NamespaceWord(row.nameSpace));
+    p = Put(p, NamespaceWord(row));
     p = Put(p, csv ? "," : "\",\"type\":\"");
     p = Put(p, TypeWord(row));
     p = Put(p, csv ? "," : "\",\"dataSize\":");
