@@ -95,32 +95,29 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
         row.flags = deleted ? row_flag::kDeleted : 0;
         out.push_back(row);
     }
-    const Row* primary = PrimaryName(std::span<const Row>(out).subspan(first));
+    // A stream is shown beside every name of its file, as a directory
+    // listing shows it under each hard link. Rows that wait for their
+    // extension records get their names once all are known.
+    const std::size_t namesEnd = out.size();
     for (const StreamFact& stream : facts.streams) {
         Row row;
         row.record = record;
         row.sequence = sequence;
         row.flags = static_cast<std::uint8_t>(row_flag::kStream | (deleted ? row_flag::kDeleted : 0));
-        if (primary != nullptr) {
-            row.nameOffset = primary->nameOffset;
-            row.nameLength = primary->nameLength;
-        }
         row.streamOffset = AppendToArena(stream.name);
         row.streamLength = static_cast<std::uint8_t>(stream.name.units);
         row.dataSize = stream.dataSize;
         row.allocatedSize = stream.allocatedSize;
-        out.push_back(row);
+        if (!weighDosNames) {
+            out.push_back(row);
+            continue;
+        }
+        for (std::size_t i = first; i < namesEnd; ++i) {
+            row.nameOffset = out[i].nameOffset;
+            row.nameLength = out[i].nameLength;
+            out.push_back(row);
+        }
     }
-}
-
-const Row* ListingBuilder::PrimaryName(std::span<const Row> rows) {
-    const Row* found = nullptr;
-    for (const Row& row : rows) {
-        if (row.IsStream()) continue;
-        if (row.nameSpace != kNamespaceDos) return &row;
-        if (found == nullptr) found = &row;
-    }
-    return found;
 }
 
 void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> record, bool bitmapInUse) {
@@ -199,21 +196,23 @@ void ListingBuilder::JoinSpilled() {
         for (auto it = begin; it != end; ++it) {
             if (belongs(it->sequence, it->IsDeleted())) group.push_back(*it);
         }
-        const Row* primary = PrimaryName(group);
-        if (primary == nullptr) continue;
-        const Row named = *primary;
-        // Names before streams: a stream row finds its path through the
-        // name row before it.
-        std::stable_partition(group.begin(), group.end(), [](const Row& row) { return !row.IsStream(); });
+        const std::size_t first = listing_.rows_.size();
         for (const Row& row : group) {
-            if (ShadowedDosName(std::span<const Row>(group), row)) continue;
-            Row complete = row;
-            if (complete.IsStream()) {
-                complete.nameOffset = named.nameOffset;
-                complete.nameLength = named.nameLength;
+            if (row.IsStream() || ShadowedDosName(std::span<const Row>(group), row)) continue;
+            listing_.rows_.push_back(row);
+        }
+        const std::size_t names = listing_.rows_.size();
+        for (const Row& row : group) {
+            if (!row.IsStream()) continue;
+            for (std::size_t i = first; i < names; ++i) {
+                Row stream = row;
+                stream.nameOffset = listing_.rows_[i].nameOffset;
+                stream.nameLength = listing_.rows_[i].nameLength;
+                listing_.rows_.push_back(stream);
             }
-            Complete(complete, file.standard, file.attributes, file.directory, file.hasData ? &file.data : nullptr);
-            listing_.rows_.push_back(complete);
+        }
+        for (std::size_t i = first; i < listing_.rows_.size(); ++i) {
+            Complete(listing_.rows_[i], file.standard, file.attributes, file.directory, file.hasData ? &file.data : nullptr);
         }
     }
     spilled_ = {};

@@ -58,7 +58,6 @@ private:
 
     void AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
                     std::vector<Row>& out, bool weighDosNames);
-    static const Row* PrimaryName(std::span<const Row> rows);
     std::uint32_t AppendToArena(NameRef name);
     void JoinSpilled();
     void ResolvePaths();

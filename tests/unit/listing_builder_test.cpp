@@ -186,7 +186,7 @@ TEST(ListingBuilder, DeletedRecordsAndStreamsOnlyWhenAskedFor) {
         built.Add(30, Record(30, 8, 0, {Name(u"gone", Ref(5, 5))}), false)
             .Add(31, Record(31, 2, 0, {Name(u"old.txt", Ref(30, 7))}, 10), false)
             .Add(32, Record(32, 1, kFile, {Name(u"live.txt", Ref(30, 7))}))
-            .Add(33, Record(33, 1, kFile, {Name(u"ads.txt", Ref(5, 5))}, 5)
+            .Add(33, Record(33, 1, kFile, {Name(u"ads.txt", Ref(5, 5)), Name(u"link.txt", Ref(5, 5))}, 5)
                          .NonResident(attribute::kData, {0x11, 0x01, 0x40}, u"zone")
                          .Field64(attribute::kAllocatedSize, 4096)
                          .Field64(attribute::kDataSize, 26));
@@ -197,7 +197,7 @@ TEST(ListingBuilder, DeletedRecordsAndStreamsOnlyWhenAskedFor) {
     Built plain;
     feed(plain);
     const Listing& listing = plain.Finish();
-    EXPECT_EQ(plain.Paths(), (Paths{"/$OrphanFiles/live.txt", "/ads.txt"}))
+    EXPECT_EQ(plain.Paths(), (Paths{"/$OrphanFiles/live.txt", "/ads.txt", "/link.txt"}))
         << "deleted records are left out";
     EXPECT_EQ(listing.damagedRecords(), 1u);
 
@@ -207,7 +207,9 @@ TEST(ListingBuilder, DeletedRecordsAndStreamsOnlyWhenAskedFor) {
     feed(full);
     full.Finish();
     const Paths paths = full.Paths();
-    EXPECT_EQ(paths, (Paths{"/$OrphanFiles/live.txt", "/$OrphanFiles/old.txt", "/ads.txt", "/ads.txt:zone", "/gone"}));
+    EXPECT_EQ(paths, (Paths{"/$OrphanFiles/live.txt", "/$OrphanFiles/old.txt", "/ads.txt", "/ads.txt:zone", "/gone",
+                            "/link.txt", "/link.txt:zone"}))
+        << "a stream beside each name of its file";
     EXPECT_TRUE(full.At("/gone").IsDeleted());
     const Row& stream = full.At("/ads.txt:zone");
     EXPECT_TRUE(stream.IsStream());
