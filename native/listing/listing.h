@@ -105,7 +105,8 @@ public:
     // Appends "/dir/sub/name" (":stream" after it for a stream row). An
     // orphan's path starts "/$OrphanFiles/". A parent chain that comes back
     // on itself or runs too deep is cut there and the rest goes under
-    // "/$OrphanFiles/", so every row has a path.
+    // "/$OrphanFiles/", so every row has a path. `row` must be an element
+    // of rows() itself, not a copy: its place there says where it hangs.
     void AppendPath(const Row& row, std::u16string& out) const;
     // Appends the path of the directory holding the row, without a
     // trailing "/" ("" for the root).
