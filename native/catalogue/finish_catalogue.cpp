@@ -12,19 +12,6 @@ namespace tarnwick {
 
 namespace {
 
-// The flag store sweeps the entries in appending order and writes one field
-// of each 1096-byte entry, a stride the processor does not guess: asking for
-// the line of an entry a few steps ahead hides its latency.
-constexpr std::size_t kPrefetchAhead = 8;
-
-void PrefetchFlag(ResultRecord_Internal* e) {
-#if defined(__GNUC__)
-    __builtin_prefetch(&e->flag, 1);
-#else
-    (void)e;
-#endif
-}
-
 using Key = EntryKey;
 using Order = LargeVector<ResultRecord_Internal*>;
 
@@ -157,7 +144,6 @@ std::int32_t FinishCatalogue(EntryList& entries, RecordNameList& recordNames) {
     LargeVector<std::int32_t> flags(appended, kDropped);
     for (std::size_t i = 0; i < order.size(); ++i) flags[keys[i].position] = recordNames.FlagsOf(keys[i].Id(), kFlagsFileInUse);
     for (std::size_t p = 0; p < appended; ++p) {
-        if (p + kPrefetchAhead < appended) PrefetchFlag(entries.AppendedAt(p + kPrefetchAhead));
         if (flags[p] != kDropped) entries.AppendedAt(p)->flag = flags[p];
     }
     return 0;
