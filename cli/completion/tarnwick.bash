@@ -9,18 +9,24 @@ _tarnwick_help_words() {
         section == "commands" && kind == "commands" && /^  [a-z]/ { print $1 }
         section == "options" && kind == "options" && /^  -/ { print $1 }
         section == "options" && kind == "formats" && /^  --format [a-z]/ { print $2 }
+        section == "options" && kind == "valued" && /^  --[a-z-]+ [A-Za-z]/ { print $1 }
     ' | sort -u
 }
 
 _tarnwick() {
     local cur prev command word
+    COMPREPLY=()
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
 
+    local valued
+    valued=" $(_tarnwick_help_words valued | tr '\n' ' ') "
     if [[ $prev == --format ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$(_tarnwick_help_words formats)" -- "$cur")
         return
     fi
+    # The value of an option such as --depth N: nothing to offer.
+    [[ $valued == *" $prev "* ]] && return
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$(_tarnwick_help_words options)" -- "$cur")
         return
@@ -30,7 +36,7 @@ _tarnwick() {
     local i
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
-        if [[ $word == --format ]]; then
+        if [[ $valued == *" $word "* ]]; then
             ((i++))
         elif [[ $word != -* ]]; then
             command=$word
