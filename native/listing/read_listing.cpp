@@ -2,7 +2,6 @@
 // every record of the table in one stream, handed to the builder.
 #include <algorithm>
 #include <bit>
-#include <limits>
 #include <vector>
 
 #include "listing/listing.h"
