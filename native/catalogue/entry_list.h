@@ -8,10 +8,15 @@
 
 #include "catalogue/record_numbers.h"
 #include "catalogue/stable_storage.h"
+#include "ntfs/file_name.h"
 #include "platform/page_allocator.h"
 #include "tarnwick.h"
 
 namespace tarnwick {
+
+static_assert(sizeof(ResultRecord_Internal::name) == kTextFieldUnits * sizeof(std::uint16_t) &&
+                  sizeof(ResultRecord_Internal::parentName) == kTextFieldUnits * sizeof(std::uint16_t),
+              "the entry's text fields hold the longest NTFS name and a terminator");
 
 // What finishing the catalogue needs to know of an entry. The keys are taken
 // while the entries are fresh in cache, right after their index buffer was

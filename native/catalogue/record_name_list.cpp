@@ -10,7 +10,7 @@ namespace tarnwick {
 void RecordNameList::Append(std::int32_t recordNumber, NameRef name, std::int32_t flags, std::int32_t mark) {
     RecordName* element = storage_.Append();
     element->recordNumber = recordNumber;
-    std::uint16_t* text = names_.Allocate(std::min<std::size_t>(name.units, 255) + 1);
+    std::uint16_t* text = names_.Allocate(std::min<std::size_t>(name.units, kLongestName) + 1);
     CopyName(text, name);
     element->name = text;
     element->flags = flags;

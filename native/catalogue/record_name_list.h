@@ -17,7 +17,7 @@ struct RecordName {
     std::int32_t recordNumber;
     std::int32_t flags;
     std::int32_t mark;           // kFromExtensionRecord, or 0
-    const std::uint16_t* name;   // terminated, at most 255 units, in the list's own storage
+    const std::uint16_t* name;   // terminated, at most kLongestName units, in the list's own storage
 };
 
 // The element's name and flags were found in an extension record, whose

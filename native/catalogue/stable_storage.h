@@ -56,9 +56,9 @@ private:
     std::size_t used_ = PerBlock();
 };
 
-// Append-only storage for terminated UTF-16 texts of at most 256 units, each
-// at a fixed address until Clear, packed one after the other so that a short
-// name costs its own length rather than a whole 256-unit field.
+// Append-only storage for terminated UTF-16 names, each at a fixed address
+// until Clear, packed one after the other so that a short name costs its
+// own length rather than a whole text field.
 class TextStorage {
 public:
     TextStorage() = default;
@@ -66,7 +66,7 @@ public:
     TextStorage& operator=(const TextStorage&) = delete;
     ~TextStorage() { Clear(); }
 
-    // Room for `units` units (terminator included, at most 256), zero-filled.
+    // Room for `units` units (terminator included), zero-filled.
     std::uint16_t* Allocate(std::size_t units) {
         if (blocks_.empty() || used_ + units > kBlockUnits) {
             blocks_.reserve(blocks_.size() + 1);

@@ -50,14 +50,14 @@ NameRef GetRecordName(std::span<const std::uint8_t> record, const FileRecordHead
 
 void CopyName(std::uint16_t* field, NameRef name) {
     static_assert(std::endian::native == std::endian::little, "names are copied as stored, UTF-16LE");
-    const std::size_t units = std::min<std::size_t>(name.units, 255);
+    const std::size_t units = std::min<std::size_t>(name.units, kLongestName);
     if (units > 0) std::memcpy(field, name.bytes, 2 * units);
     field[units] = 0;
 }
 
 void CopyText(std::uint16_t* field, const std::uint16_t* text) {
     std::size_t n = 0;
-    while (n < 255 && text[n] != 0) ++n;
+    while (n < kLongestName && text[n] != 0) ++n;
     std::memcpy(field, text, 2 * n);
     field[n] = 0;
 }

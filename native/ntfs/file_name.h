@@ -57,11 +57,16 @@ struct FileRecordHeader;
 // passed over: a later attribute may still name the record.
 NameRef GetRecordName(std::span<const std::uint8_t> record, const FileRecordHeader& header);
 
-// Copies a name into a 256-unit text field and terminates it; longer names
-// (impossible in NTFS, whose length byte stops at 255) are cut.
+// NTFS names are at most 255 units (their length is one byte); every text
+// field of the catalogue holds that many and a terminator.
+inline constexpr std::size_t kLongestName = 255;
+inline constexpr std::size_t kTextFieldUnits = kLongestName + 1;
+
+// Copies a name into a text field and terminates it; longer names
+// (impossible in NTFS) are cut.
 void CopyName(std::uint16_t* field, NameRef name);
 
-// Copies a terminated text of a 256-unit field up to and including its
+// Copies a terminated text of a text field up to and including its
 // terminator; the units after it in `field` keep what they held.
 void CopyText(std::uint16_t* field, const std::uint16_t* text);
 
