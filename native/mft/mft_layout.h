@@ -33,7 +33,7 @@ struct MftLayout {
     bool BitmapSays(std::uint64_t record) const {
         if (!hasBitmap) return true;
         const std::uint64_t byte = record / 8;
-        return byte < bitmap.size() && ((bitmap[byte] >> (record % 8)) & 1) != 0;
+        return byte < bitmap.size() && ((bitmap[static_cast<std::size_t>(byte)] >> (record % 8)) & 1) != 0;
     }
     // The bytes the runs cover.
     std::uint64_t RunBytes() const;
