@@ -1,4 +1,4 @@
-// Measures how fast `tarnwick list` formats a large catalogue: a million
+// Measures how fast `tarnwick list --catalogue` formats a large catalogue: a million
 // entries in memory, shaped like a real volume, written to /dev/null (or the
 // file given as the first argument) as CSV and as JSON Lines.
 #include <chrono>
