@@ -89,7 +89,11 @@ inline std::optional<std::uint64_t> VolumeOffset(const RunList& runs, std::uint6
 inline std::vector<std::uint8_t> Piece(const std::uint8_t* header, std::uint64_t firstVcn, std::uint64_t lastVcn,
                                        const RunList& runs, bool keepSizes) {
     const std::vector<std::uint8_t> pairs = EncodeRuns(runs);
-    std::vector<std::uint8_t> out(header, header + 64);
+    // Room for the runs up front: GCC 12's -Warray-bounds misreads growing a
+    // vector built from exactly 64 bytes in Release builds.
+    std::vector<std::uint8_t> out;
+    out.reserve(Align8(64 + pairs.size()));
+    out.assign(header, header + 64);
     out[attribute::kNameLength] = 0;
     Put16(out, attribute::kNameOffset, 64);
     Put64(out, attribute::kStartingVcn, firstVcn);
