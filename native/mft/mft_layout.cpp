@@ -1,6 +1,7 @@
 #include "mft/mft_layout.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -41,9 +42,13 @@ std::uint64_t ClusterCount(const RunList& runs) {
 
 // Reads `length` bytes that start `offset` bytes into the attribute whose
 // runs are `runs`, across as many runs as they span. False when a run lies
-// outside 64 bits, the bytes go past the runs, or a read fails.
+// outside 64 bits, the bytes go past the runs, or a read fails. Reads are
+// of whole clusters: a Windows volume handle refuses reads that do not
+// start and end on a sector, and an attribute list or a bitmap has a
+// length of its own.
 bool ReadThroughRuns(platform::RawHandle volume, const RunList& runs, std::uint32_t clusterSize, std::uint64_t offset,
                      std::uint8_t* out, std::size_t length) {
+    std::vector<std::uint8_t> whole;
     std::uint64_t runStart = 0;  // bytes into the attribute where the run starts
     for (const RunEntry& run : runs) {
         if (length == 0) return true;
@@ -58,8 +63,18 @@ bool ReadThroughRuns(platform::RawHandle volume, const RunList& runs, std::uint3
         const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(runBytes - into, length));
         const std::int64_t base = ClusterByteOffset(run.lcn, clusterSize);
         if (base < 0 || into > static_cast<std::uint64_t>(kInt64Max - base)) return false;
-        if (!platform::SetPosition(volume, base + static_cast<std::int64_t>(into), take)) return false;
-        if (!platform::ReadExact(volume, out, static_cast<std::uint32_t>(take))) return false;
+        const std::uint64_t first = into - into % clusterSize;
+        const std::uint64_t end = into + take;
+        const std::uint64_t last = end + (clusterSize - end % clusterSize) % clusterSize;  // within the run
+        const auto span = static_cast<std::size_t>(last - first);
+        std::uint8_t* target = out;
+        if (first != into || span != take) {
+            whole.resize(span);
+            target = whole.data();
+        }
+        if (!platform::SetPosition(volume, base + static_cast<std::int64_t>(first), span)) return false;
+        if (!platform::ReadExact(volume, target, static_cast<std::uint32_t>(span))) return false;
+        if (target != out) std::memcpy(out, target + (into - first), take);
         out += take;
         length -= take;
         offset += take;
