@@ -24,16 +24,6 @@ using namespace volume_tests;
 
 namespace {
 
-// Volumes on which the load is known to disagree with the expected catalogue,
-// with the fault; their tests are skipped until the load is fixed (set
-// TARNWICK_VOLUMES_ALL=1 to run them anyway). Remove an entry with its fix.
-const std::map<std::string, std::string> kPendingFixes = {};
-
-const std::string* PendingFix(const Volume& v) {
-    const auto it = kPendingFixes.find(v.name);
-    return it != kPendingFixes.end() && !std::getenv("TARNWICK_VOLUMES_ALL") ? &it->second : nullptr;
-}
-
 std::string Fls(const std::string& image, int* status) {
     return RunCommand("fls -r -p " + Quote(image) + " 2>/dev/null", status);
 }
@@ -44,7 +34,6 @@ class BuiltVolume : public ::testing::TestWithParam<Volume> {};
 // the builder's own reader, field by field.
 TEST_P(BuiltVolume, LoadMatchesExpectedCatalogue) {
     const auto& v = GetParam();
-    if (const auto* fault = PendingFix(v)) GTEST_SKIP() << "pending a fix in the load: " << *fault;
     const auto expected = ReadExpected(v.expected);
     const auto loaded = LoadThroughLibrary(v.image);
     ASSERT_EQ(loaded.status, expected.status) << v.name << ": load status";
@@ -55,7 +44,6 @@ TEST_P(BuiltVolume, LoadMatchesExpectedCatalogue) {
 // documented differences.
 TEST_P(BuiltVolume, AgreesWithFls) {
     const auto& v = GetParam();
-    if (const auto* fault = PendingFix(v)) GTEST_SKIP() << "pending a fix in the load: " << *fault;
     if (!HaveTool("fls")) GTEST_SKIP() << "fls (sleuthkit) is not installed";
     int status = 0;
     const auto fls = ParseFls(Fls(v.image, &status));
