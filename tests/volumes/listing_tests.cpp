@@ -91,9 +91,12 @@ protected:
     void SetUp() override {
         image_ = UnpackedImage(GetParam());
         if (image_.empty()) GTEST_SKIP() << "shared image not found: " << testing::PrintToString(GetParam());
-        // fls rejects the 2 MiB clusters of ntfs-2m.raw, so it has no fls listing.
+        // fls rejects the 2 MiB clusters of ntfs-2m.raw, so it has an ntfsls
+        // listing instead.
         flsListing_ = SharedImageFile(GetParam(), ".fls.txt");
-        if (flsListing_.empty()) GTEST_SKIP() << "no fls listing of " << image_;
+        if (flsListing_.empty() && std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()).find("Ntfsls") == std::string::npos) {
+            GTEST_SKIP() << "no fls listing of " << image_;
+        }
     }
 
     std::string image_;
@@ -105,6 +108,35 @@ TEST_P(SharedVolumeListing, PathsEqualFls) {
     std::ostringstream text;
     text << in.rdbuf();
     ExpectSamePaths(image_, text.str());
+}
+
+// Paths of an `ntfsls -R -a -s -i -F` listing: "/dir/:" heads each folder,
+// then one "<record> <name>" line per name, "/" after a directory's.
+std::set<std::string> NtfslsPaths(const std::string& path) {
+    std::set<std::string> paths;
+    std::ifstream in(path, std::ios::binary);
+    std::string folder;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line[0] == '/' && line.back() == ':') {
+            folder = line.substr(0, line.size() - 1);
+            continue;
+        }
+        const auto space = line.find(' ', line.find_first_not_of(' '));
+        if (space == std::string::npos) continue;
+        std::string name = line.substr(space + 1);
+        if (name == "./" || name == "../") continue;
+        if (!name.empty() && name.back() == '/') name.pop_back();
+        paths.insert(folder + name);
+    }
+    return paths;
+}
+
+TEST_P(SharedVolumeListing, PathsEqualNtfslsWhereFlsCannotRead) {
+    if (!flsListing_.empty()) GTEST_SKIP() << "compared with fls";
+    const std::string ntfsls = SharedImageFile(GetParam(), ".ntfsls.txt");
+    if (ntfsls.empty()) GTEST_SKIP() << "no listing of " << image_ << " by another reader";
+    const auto check = ComparePaths("paths", Paths(List(image_)).names, NtfslsPaths(ntfsls));
+    EXPECT_TRUE(check.ok) << image_ << ":\n" << check.report;
 }
 
 // The size istat gives the unnamed $DATA attribute of `record`; -1 when it
