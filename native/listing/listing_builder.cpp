@@ -161,7 +161,15 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
     const std::size_t first = rows.size();
     AppendRows(facts_, number, facts_.sequence, deleted, rows, true);
     const StreamFact* data = facts_.hasData ? &facts_.data : nullptr;
-    for (std::size_t i = first; i < rows.size(); ++i) Complete(rows[i], standard, attributes, facts_.directory, data);
+    for (std::size_t i = first; i < rows.size(); ++i) Completed(i, standard, attributes, facts_.directory, data);
+}
+
+void ListingBuilder::Completed(std::size_t index, const Times& standard, std::uint32_t attributes, bool directory,
+                               const StreamFact* data) {
+    Row& row = listing_.rows_[index];
+    Complete(row, standard, attributes, directory, data);
+    records_ = std::max(records_, row.record + 1);
+    if (row.IsDirectory()) directoryRows_.push_back(static_cast<std::uint32_t>(index));
 }
 
 void ListingBuilder::JoinSpilled() {
@@ -212,7 +220,7 @@ void ListingBuilder::JoinSpilled() {
             }
         }
         for (std::size_t i = first; i < listing_.rows_.size(); ++i) {
-            Complete(listing_.rows_[i], file.standard, file.attributes, file.directory, file.hasData ? &file.data : nullptr);
+            Completed(i, file.standard, file.attributes, file.directory, file.hasData ? &file.data : nullptr);
         }
     }
     spilled_ = {};
@@ -221,66 +229,60 @@ void ListingBuilder::JoinSpilled() {
 }
 
 void ListingBuilder::ResolvePaths() {
-    const std::vector<Row>& rows = listing_.rows_;
-    std::uint64_t records = 0;
-    for (const Row& row : rows) records = std::max(records, row.record + 1);
-    // The row that stands for each directory in paths: its Win32 or POSIX
-    // name where it has one.
-    std::vector<std::uint32_t> directoryRow(static_cast<std::size_t>(records), kNoRow);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::vector<Row>& rows = listing_.rows_;
+    // The row that stands for each directory in paths (its Win32 or POSIX
+    // name where it has one), with what a child checks of it kept beside
+    // it: a million children then look up a small array, not the rows.
+    struct Folder {
+        std::uint32_t row = kNoRow;
+        std::uint16_t sequence = 0;
+        bool deleted = false;
+        bool dos = false;
+    };
+    std::vector<Folder> folders(static_cast<std::size_t>(records_));
+    for (const std::uint32_t i : directoryRows_) {
         const Row& row = rows[i];
-        if (!row.IsDirectory() || row.IsStream()) continue;
-        std::uint32_t& chosen = directoryRow[static_cast<std::size_t>(row.record)];
-        if (chosen == kNoRow || (rows[chosen].nameSpace == kNamespaceDos && row.nameSpace != kNamespaceDos)) {
-            chosen = static_cast<std::uint32_t>(i);
-        }
+        Folder& chosen = folders[static_cast<std::size_t>(row.record)];
+        const bool dos = row.nameSpace == kNamespaceDos;
+        if (chosen.row == kNoRow || (chosen.dos && !dos)) chosen = {i, row.sequence, row.IsDeleted(), dos};
     }
+    directoryRows_ = {};
 
+    // One sweep over the rows: each name's parent, each stream's.
     std::vector<std::uint32_t>& pathParent = listing_.pathParent_;
     pathParent.assign(rows.size(), kOrphanParent);
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
+        Row& row = rows[i];
         if (row.IsStream()) {
-            // A stream sits beside its file's name: the path of the row that
-            // names it, which shares its name and its parent.
-            continue;
-        }
-        if (row.parent == kRootRecord) {
+            pathParent[i] = pathParent[NameOfStream(i)];
+        } else if (row.parent == kRootRecord) {
             if (!rootSeen_ || row.parentSequence == rootSequence_) pathParent[i] = kRootParent;
-            continue;
+        } else if (row.parent < records_) {
+            const Folder& parent = folders[static_cast<std::size_t>(row.parent)];
+            const bool sameFile = parent.sequence == row.parentSequence;
+            // Freeing a record raises its sequence number, so a folder deleted
+            // together with its files carries one more than they point to.
+            const bool deletedTogether = parent.deleted && row.IsDeleted() &&
+                                         parent.sequence == static_cast<std::uint16_t>(row.parentSequence + 1);
+            const bool live = !parent.deleted || row.IsDeleted();
+            if (parent.row != kNoRow && live && (sameFile || deletedTogether)) pathParent[i] = parent.row;
         }
-        if (row.parent >= records) continue;
-        const std::uint32_t d = directoryRow[static_cast<std::size_t>(row.parent)];
-        if (d == kNoRow) continue;
-        const Row& parent = rows[d];
-        const bool sameFile = parent.sequence == row.parentSequence;
-        // Freeing a record raises its sequence number, so a folder deleted
-        // together with its files carries one more than they point to.
-        const bool deletedTogether =
-            parent.IsDeleted() && row.IsDeleted() && parent.sequence == static_cast<std::uint16_t>(row.parentSequence + 1);
-        if (parent.IsDeleted() && !row.IsDeleted()) continue;
-        if (sameFile || deletedTogether) pathParent[i] = d;
-    }
-    // Stream rows follow the name row they were given.
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
-        if (!row.IsStream() || row.record >= records) continue;
-        // The parent of a stream is that of a name row of the same file;
-        // found through the name's arena offset, which they share.
-        for (std::size_t j = i; j-- > 0 && rows[j].record == row.record;) {
-            if (!rows[j].IsStream() && rows[j].nameOffset == row.nameOffset) {
-                pathParent[i] = pathParent[j];
-                break;
-            }
-        }
+        if (pathParent[i] == kOrphanParent) row.flags |= row_flag::kOrphan;
     }
 
     // Cut cycles and runaway depths: every directory gets a depth, found by
     // walking up until a known depth or an end; a walk that meets itself
     // makes the directory where it turned back an orphan.
+    bool anyCut = false;
+    auto cut = [&](std::uint32_t directory) {
+        pathParent[directory] = kOrphanParent;
+        rows[directory].flags |= row_flag::kOrphan;
+        anyCut = true;
+    };
     std::vector<std::uint32_t> depth(rows.size(), 0);
     std::vector<std::uint32_t> stack;
-    for (const std::uint32_t start : directoryRow) {
+    for (const Folder& folder : folders) {
+        const std::uint32_t start = folder.row;
         if (start == kNoRow || depth[start] != 0) continue;
         stack.clear();
         std::uint32_t at = start;
@@ -288,7 +290,7 @@ void ListingBuilder::ResolvePaths() {
         for (;;) {
             if (at == kRootParent || at == kOrphanParent) break;
             if (depth[at] == kOnStack) {
-                pathParent[stack.back()] = kOrphanParent;
+                cut(stack.back());
                 break;
             }
             if (depth[at] != 0) {
@@ -305,16 +307,27 @@ void ListingBuilder::ResolvePaths() {
             const std::uint32_t up = pathParent[directory];
             std::uint32_t own = (up == kRootParent || up == kOrphanParent) ? 1 : reached + 1;
             if (own > kMaxDepth) {
-                pathParent[directory] = kOrphanParent;
+                cut(directory);
                 own = 1;
             }
             depth[directory] = own;
             reached = own;
         }
     }
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (pathParent[i] == kOrphanParent) listing_.rows_[i].flags |= row_flag::kOrphan;
+    // A folder cut loose takes the streams beside its name along.
+    for (std::size_t i = 0; anyCut && i < rows.size(); ++i) {
+        if (rows[i].IsStream()) pathParent[i] = pathParent[NameOfStream(i)];
     }
+}
+
+std::size_t ListingBuilder::NameOfStream(std::size_t stream) const {
+    // The rows of one file lie together, its names before its streams; a
+    // stream row was given the name of one of them.
+    const std::vector<Row>& rows = listing_.rows_;
+    for (std::size_t j = stream; j-- > 0 && rows[j].record == rows[stream].record;) {
+        if (!rows[j].IsStream() && rows[j].nameOffset == rows[stream].nameOffset) return j;
+    }
+    return stream;  // none: its own entry, still the orphan it starts as
 }
 
 void ListingBuilder::Finish() {

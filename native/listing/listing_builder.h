@@ -59,7 +59,13 @@ private:
     void AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
                     std::vector<Row>& out, bool weighDosNames);
     std::uint32_t AppendToArena(NameRef name);
+    // Puts the file's own facts into the row at `index` of the listing and
+    // notes what path resolution needs of it.
+    void Completed(std::size_t index, const Times& standard, std::uint32_t attributes, bool directory,
+                   const StreamFact* data);
     void JoinSpilled();
+    // The name row a stream row stands beside.
+    std::size_t NameOfStream(std::size_t stream) const;
     void ResolvePaths();
 
     Listing& listing_;
@@ -68,6 +74,8 @@ private:
     std::vector<Spilled> spilled_;
     std::vector<Row> waiting_;  // rows of spilled bases and of extension records, facts not yet known
     std::vector<ExtensionData> extensionData_;
+    std::vector<std::uint32_t> directoryRows_;  // rows of the listing that are directories
+    std::uint64_t records_ = 0;                 // above the highest record number with a row
     std::uint16_t rootSequence_ = 0;
     bool rootSeen_ = false;
 };
