@@ -33,7 +33,8 @@ inline constexpr std::uint32_t kEncrypted = 0x4000;
 struct ListingOptions {
     // Also records no longer in use that still hold a valid record and names.
     bool deleted = false;
-    // Also one row per named $DATA stream of every file listed.
+    // Also a row per named $DATA stream of every file listed, beside each
+    // of the file's names (as a directory listing shows them per link).
     bool streams = false;
 };
 
@@ -55,9 +56,11 @@ inline constexpr std::uint8_t kOrphan = 0x08;   // the parent is not an in-use d
 struct Row {
     std::uint64_t record = 0;
     std::uint64_t parent = 0;
-    // Sizes of the unnamed $DATA (of the named stream for a stream row):
-    // a resident value's length; for sparse and compressed files the
-    // allocation as on disk; 0 for directories.
+    // Sizes of the unnamed $DATA (of the named stream for a stream row).
+    // Data size: the logical size, a resident value's length. Allocated
+    // size: the clusters reserved, for sparse and compressed data those
+    // actually in use; 0 for resident data, which has no clusters of its
+    // own. Both 0 for directories.
     std::uint64_t dataSize = 0;
     std::uint64_t allocatedSize = 0;
     Times standardTimes;  // $STANDARD_INFORMATION; zero when the record has none
@@ -71,6 +74,8 @@ struct Row {
     std::uint8_t streamLength = 0;
     std::uint8_t nameSpace = 0;  // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
     std::uint8_t flags = 0;      // row_flag bits
+    // For a stream row, the name is that of the file it belongs to (one of
+    // its names), and the stream's own name is at streamOffset.
 
     bool IsDirectory() const { return (flags & row_flag::kDirectory) != 0; }
     bool IsDeleted() const { return (flags & row_flag::kDeleted) != 0; }
