@@ -452,22 +452,29 @@ TEST_F(CliOnRealVolumes, BothFormatsCarryTheSamePaths) {
         const fs::path image = Image(name);
         if (image.empty()) continue;
         ++tested;
-        const Result csv = RunTool(dir_, {"list", "--streams", image});
+        // Deleted and stream lines too: their paths and marks must survive both formats.
+        const Result csv = RunTool(dir_, {"list", "--streams", "--deleted", image});
         ASSERT_EQ(csv.exit, 0) << name << ": " << csv.err;
         const auto rows = ParseCsv(csv.out);
         std::multiset<std::string> csvPaths;
         for (std::size_t i = 1; i < rows.size(); ++i) {
-            ASSERT_EQ(rows[i].size(), std::size_t{kColumns}) << name;
-            csvPaths.insert(rows[i][kPath]);
+            ASSERT_EQ(rows[i].size(), std::size_t{kColumns} + 1) << name;
+            csvPaths.insert(rows[i][kPath] + (rows[i][kColumns] == "1" ? " (deleted)" : ""));
         }
-        const Result json = RunTool(dir_, {"list", "--streams", "--format=jsonl", image});
+        const Result json = RunTool(dir_, {"list", "--streams", "--deleted", "--format=jsonl", image});
         ASSERT_EQ(json.exit, 0) << name << ": " << json.err;
         std::multiset<std::string> jsonPaths;
-        for (const std::string& line : Lines(json.out)) jsonPaths.insert(JsonMember(line, "path"));
+        for (const std::string& line : Lines(json.out)) {
+            const bool deleted = line.find(",\"deleted\":true}") != std::string::npos;
+            EXPECT_TRUE(deleted || line.find(",\"deleted\":false}") != std::string::npos) << line;
+            jsonPaths.insert(JsonMember(line, "path") + (deleted ? " (deleted)" : ""));
+        }
         EXPECT_EQ(jsonPaths, csvPaths) << name;
 
         if (name == "colinfinck-ntfs/testfs1") {
-            const auto many = std::count_if(csvPaths.begin(), csvPaths.end(), [](const std::string& p) { return p.rfind("/many_subdirs/", 0) == 0; });
+            const auto many = std::count_if(csvPaths.begin(), csvPaths.end(), [](const std::string& p) {
+                return p.rfind("/many_subdirs/", 0) == 0 && p.find(" (deleted)") == std::string::npos;
+            });
             EXPECT_EQ(many, 512);
             EXPECT_EQ(csvPaths.count("/many_subdirs/512"), 1u);
         }
