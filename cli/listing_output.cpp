@@ -58,12 +58,11 @@ bool JsonNeedsEscapes(std::string_view text) {
     return false;
 }
 
-// The directory a row's path goes through: its parent record and sequence
-// number decide it, and whether the row is deleted (a deleted record's
+// What decides the path of the directory a row stands in: its parent record
+// and sequence number, and whether the row is deleted (a deleted record's
 // parents are followed as far as they allow) or an orphan.
-std::uint64_t ParentKey(const listing::Row& row) {
-    const std::uint64_t flags = (row.IsDeleted() ? 2u : 0u) | (row.IsOrphan() ? 1u : 0u);
-    return (row.parent << 18) | (std::uint64_t{row.parentSequence} << 2) | flags;
+std::uint8_t PathFlags(const listing::Row& row) {
+    return static_cast<std::uint8_t>((row.IsDeleted() ? 2u : 0u) | (row.IsOrphan() ? 1u : 0u));
 }
 
 }  // namespace
@@ -105,10 +104,11 @@ std::string_view ListingWriter::NameUtf8(const listing::Listing& listing, const 
 
 const ListingWriter::KeptPath* ListingWriter::KeptParentPath(const listing::Listing& listing, const listing::Row& row) {
     if (kept_.empty()) kept_.resize(kKeptPaths);
-    const std::uint64_t key = ParentKey(row);
-    KeptPath& slot = kept_[(key * 0x9E3779B97F4A7C15ull) >> 50];
+    const std::uint8_t flags = PathFlags(row);
+    const std::uint64_t hash = (row.parent ^ (std::uint64_t{row.parentSequence} << 48) ^ flags) * 0x9E3779B97F4A7C15ull;
     static_assert(kKeptPaths == std::size_t{1} << (64 - 50));
-    if (slot.key == key) return &slot;
+    KeptPath& slot = kept_[hash >> 50];
+    if (slot.used && slot.parent == row.parent && slot.sequence == row.parentSequence && slot.flags == flags) return &slot;
     path_.clear();
     listing.AppendParentPath(row, path_);
     if (Utf8Bound(path_.size()) > kKeptPathBytes) return nullptr;
@@ -116,7 +116,10 @@ const ListingWriter::KeptPath* ListingWriter::KeptParentPath(const listing::List
     const char* end = WriteUtf8(slot.utf8.data(), path_.data(), path_.size());
     slot.utf8.resize(static_cast<std::size_t>(end - slot.utf8.data()));
     slot.escape = NeedsEscape(slot.utf8);
-    slot.key = key;
+    slot.used = true;
+    slot.parent = row.parent;
+    slot.sequence = row.parentSequence;
+    slot.flags = flags;
     return &slot;
 }
 

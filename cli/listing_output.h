@@ -39,7 +39,10 @@ public:
 private:
     // A directory's path as UTF-8.
     struct KeptPath {
-        std::uint64_t key = ~std::uint64_t{0};
+        bool used = false;
+        std::uint16_t sequence = 0;
+        std::uint8_t flags = 0;
+        std::uint64_t parent = 0;
         bool escape = false;  // needs quoting (CSV) or escapes (JSON)
         std::string utf8;
     };
