@@ -1,7 +1,7 @@
 // `tarnwick list` against The Sleuth Kit on real volumes:
 //  * its set of paths equals `fls -r -p -u`'s, on the built test volumes and
 //    on every shared image fls can read;
-//  * the sizes of files equal istat's unnamed $DATA sizes;
+//  * the sizes and both sets of times of files equal istat's;
 //  * with --deleted and --streams, the records no longer in use carry the
 //    names the images' names listings give them, and the streams are fls's
 //    stream lines.
@@ -25,7 +25,7 @@ using namespace volume_tests;
 namespace {
 
 // Columns of the tool's CSV.
-enum Column { kRecord = 0, kPath = 4, kName = 5, kNamespace = 6, kType = 7, kDataSize = 8, kDeleted = 19 };
+enum Column { kRecord = 0, kPath = 4, kName = 5, kNamespace = 6, kType = 7, kDataSize = 8, kTimes = 10, kDeleted = 19 };
 
 struct Listed {
     std::vector<std::vector<std::string>> rows;  // without the header
@@ -139,35 +139,68 @@ TEST_P(SharedVolumeListing, PathsEqualNtfslsWhereFlsCannotRead) {
     EXPECT_TRUE(check.ok) << image_ << ":\n" << check.report;
 }
 
-// The size istat gives the unnamed $DATA attribute of `record`; -1 when it
-// has none.
-long long IstatDataSize(const std::string& image, const std::string& record) {
-    int status = 0;
-    const std::string out = RunCommand("istat " + Quote(image) + " " + record + " 2>/dev/null", &status);
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-        // "Type: $DATA (128-3)   Name: N/A   Resident   size: 38"
-        if (line.rfind("Type: $DATA ", 0) != 0 || line.find("Name: N/A") == std::string::npos) continue;
-        const auto at = line.find("size: ");
-        if (at != std::string::npos) return std::stoll(line.substr(at + 6));
-    }
-    return -1;
+// What istat says of one record: the size of its unnamed $DATA (-1 when it
+// has none), its $STANDARD_INFORMATION times and, by name, the times of each
+// $FILE_NAME, spelled as the tool spells them.
+struct IstatFacts {
+    long long dataSize = -1;
+    std::vector<std::string> standardTimes;
+    std::map<std::string, std::vector<std::string>> fileNameTimes;
+};
+
+// "2015-09-01 14:41:20.077794800 (UTC)" -> "2015-09-01T14:41:20.0777948Z";
+// istat shows a time of 0, which the tool leaves empty, as a day in 2076.
+std::string IsoTime(const std::string& istat) {
+    if (istat.size() < 29 || istat.rfind("2076-11-29 08:54:34.000000000", 0) == 0) return "";
+    return istat.substr(0, 10) + "T" + istat.substr(11, 16) + "Z";
 }
 
-TEST_P(SharedVolumeListing, FileSizesEqualIstat) {
+IstatFacts Istat(const std::string& image, const std::string& record) {
+    int status = 0;
+    const std::string out = RunCommand("istat -z UTC " + Quote(image) + " " + record + " 2>/dev/null", &status);
+    IstatFacts facts;
+    std::istringstream in(out);
+    std::vector<std::string>* times = nullptr;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("$STANDARD_INFORMATION Attribute Values:", 0) == 0) times = &facts.standardTimes;
+        if (line.rfind("Name: ", 0) == 0 && line.find("Type:") == std::string::npos) {
+            times = &facts.fileNameTimes[line.substr(6)];
+        }
+        const auto tab = line.find(":\t");
+        if (times != nullptr && tab != std::string::npos && times->size() < 4) times->push_back(IsoTime(line.substr(tab + 2)));
+        // "Type: $DATA (128-3)   Name: N/A   Resident   size: 38"
+        if (line.rfind("Type: $DATA ", 0) == 0 && line.find("Name: N/A") != std::string::npos) {
+            const auto at = line.find("size: ");
+            if (at != std::string::npos) facts.dataSize = std::stoll(line.substr(at + 6));
+        }
+    }
+    return facts;
+}
+
+TEST_P(SharedVolumeListing, FileSizesAndTimesEqualIstat) {
     if (!HaveTool("istat")) GTEST_SKIP() << "istat (sleuthkit) is not installed";
-    std::map<std::string, std::string> sizeOfRecord;  // each file once, whatever its number of names
+    std::map<std::string, std::vector<std::vector<std::string>>> rowsOfRecord;  // each file once, with all its names
     for (const auto& row : List(image_).rows) {
-        if (row[kType] == "file") sizeOfRecord.emplace(row[kRecord], row[kDataSize]);
+        if (row[kType] == "file") rowsOfRecord[row[kRecord]].push_back(row);
     }
     // istat runs once per file: a spread of a dozen keeps this to a second.
-    const std::size_t step = std::max<std::size_t>(1, sizeOfRecord.size() / 12);
+    const std::size_t step = std::max<std::size_t>(1, rowsOfRecord.size() / 12);
     std::size_t i = 0, checked = 0;
-    for (const auto& [record, size] : sizeOfRecord) {
+    for (const auto& [record, rows] : rowsOfRecord) {
         if (i++ % step != 0) continue;
-        const long long theirs = IstatDataSize(image_, record);
-        if (theirs < 0) continue;  // only named streams ($Secure, ...): nothing to compare
-        EXPECT_EQ(size, std::to_string(theirs)) << image_ << ": record " << record;
+        const IstatFacts theirs = Istat(image_, record);
+        const auto& row = rows.front();
+        if (theirs.dataSize >= 0) {
+            EXPECT_EQ(row[kDataSize], std::to_string(theirs.dataSize)) << image_ << ": record " << record;
+        }
+        EXPECT_EQ(std::vector<std::string>(row.begin() + kTimes, row.begin() + kTimes + 4), theirs.standardTimes)
+            << image_ << ": $STANDARD_INFORMATION times of record " << record;
+        for (const auto& named : rows) {
+            const auto it = theirs.fileNameTimes.find(named[kName]);
+            if (it == theirs.fileNameTimes.end()) continue;  // istat spells some names its own way
+            EXPECT_EQ(std::vector<std::string>(named.begin() + kTimes + 4, named.begin() + kTimes + 8), it->second)
+                << image_ << ": $FILE_NAME times of " << named[kPath];
+        }
         ++checked;
     }
     EXPECT_GT(checked, 0u);
