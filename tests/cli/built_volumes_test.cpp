@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/file_record.h"
 #include "platform/utf16.h"
 #include "text.h"
 #include "tool_run.h"
@@ -64,7 +65,7 @@ TEST_P(CliOnBuiltVolume, EveryLineCarriesTheExpectedFields) {
         const auto f = Split(line, '\t');
         ASSERT_GE(f.size(), 11u) << line;
         const long long flag = std::stoll(f[2]);
-        want.insert({f[1], f[0], tarnwick::Utf16ToUtf8(volume_builder::UnescapeName(f[10])), (flag & 2) != 0 ? "directory" : "file",
+        want.insert({f[1], f[0], tarnwick::Utf16ToUtf8(volume_builder::UnescapeName(f[10])), (flag & tarnwick::kFlagDirectory) != 0 ? "directory" : "file",
                      f[5], f[4], IsoTime(std::stoll(f[6])), IsoTime(std::stoll(f[7])), IsoTime(std::stoll(f[8])),
                      IsoTime(std::stoll(f[9])), f[2]});
     }
