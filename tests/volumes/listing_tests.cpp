@@ -25,11 +25,10 @@ using namespace volume_tests;
 namespace {
 
 // Columns of the tool's CSV.
-enum Column { kRecord = 0, kPath = 4, kName = 5, kNamespace = 6, kType = 7, kDataSize = 8, kTimes = 10, kDeleted = 19 };
+enum Column { kRecord = 0, kPath = 4, kName = 5, kType = 7, kDataSize = 8, kTimes = 10, kDeleted = 19 };
 
 struct Listed {
     std::vector<std::vector<std::string>> rows;  // without the header
-    std::string error;
 };
 
 // Runs the tool; fails the test when it does not succeed.
@@ -41,7 +40,6 @@ Listed List(const std::string& image, std::vector<std::string> options = {}) {
     const auto run = tarnwick::cli::test::RunTool(scratch, options);
     fs::remove_all(scratch);
     Listed listed;
-    listed.error = run.err;
     EXPECT_EQ(run.exit, 0) << image << ": " << run.err;
     listed.rows = tarnwick::cli::test::ParseCsv(run.out);
     if (!listed.rows.empty()) listed.rows.erase(listed.rows.begin());
