@@ -269,7 +269,10 @@ FlsPaths ParseFlsPaths(const std::string& output) {
         if (type.size() == 3 && type[2] == '-') continue;
         l.deleted = l.address == "*";
         if (l.deleted) head >> l.address;
-        l.path = "/" + text.substr(tab + 2);
+        // Appended rather than `"/" + text.substr(...)`: GCC 12's -Wrestrict
+        // misreads that insert-at-front in Release builds.
+        l.path = "/";
+        l.path.append(text, tab + 2);
         if (l.path.find(':', l.path.rfind('/')) == std::string::npos && !l.deleted)
             recordOfName[l.path] = l.address.substr(0, l.address.find('-'));
         lines.push_back(std::move(l));
