@@ -102,12 +102,18 @@ int Failure(const std::string& label, const std::string& message) {
     return kExitFailure;
 }
 
+// The library's status text, after the tool's own words where the tool has
+// them, so that a volume is described alike whether the listing or the
+// catalogue refused it; the status text stays for those who look it up.
 std::string StatusText(std::int32_t status) {
     const std::uint16_t* text = GetMftMessage(status);
     const std::size_t units = BoundedLength(text, 256);
-    std::string message = Utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), units));
-    if (status == TARNWICK_DRIVE_TYPE) message += " (the device is removable or not a disk)";
-    return message;
+    const std::string library = Utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), units));
+    switch (status) {
+        case TARNWICK_PARSE_BOOT: return std::string(listing::Describe(listing::ListingStatus::NotNtfs)) + " (" + library + ")";
+        case TARNWICK_DRIVE_TYPE: return "the device is removable or not a disk (" + library + ")";
+        default: return library;
+    }
 }
 
 // The library's catalogue for the length of one command; emptied on every

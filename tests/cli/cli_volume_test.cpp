@@ -315,7 +315,7 @@ TEST_F(CliOnVolume, FailuresSayWhatWentWrongOnOneLine) {
         EXPECT_EQ(result.out, "") << command;
     }
     result = RunTool(dir_, {"list", "--catalogue", text});
-    EXPECT_EQ(result.err, "tarnwick: " + text.string() + ": error: parse boot\n");
+    EXPECT_EQ(result.err, "tarnwick: " + text.string() + ": not an NTFS volume (error: parse boot)\n");
 
     const fs::path empty = dir_ / "empty.img";
     std::ofstream{empty};
