@@ -118,6 +118,9 @@ std::optional<std::string> OpenEwf(const std::string& path, std::shared_ptr<plat
     if (libewf_handle_get_media_size(handle, &size, &error) != 1) {
         return TakeError(error, "damaged E01 evidence file: no media size");
     }
+    // A segment cut off after its file header opens as media of no bytes;
+    // read on, it would pass for a volume that is not NTFS.
+    if (size == 0) return std::string("damaged E01 evidence file: it holds no media");
     mediaSize = size;
     reader->SetSize(size);
     errors = reader;

@@ -208,6 +208,16 @@ TEST_F(CraftedDisk, ALoopingChainOfLogicalPartitionsEnds) {
     EXPECT_EQ(*problem, "partition table damaged: the chain of logical partitions loops");
 }
 
+TEST_F(CraftedDisk, AnEvidenceFileCutAfterItsHeaderIsDamagedNotForeign) {
+    if (!Usable(kDisks / "gpt.E01")) GTEST_SKIP() << "gpt.E01 was not made";
+    std::vector<char> head = ReadWhole(kDisks / "gpt.E01");
+    head.resize(13);
+    path_ += ".E01";  // segment files are found by their names
+    const auto problem = OpenBytes(std::vector<std::uint8_t>(head.begin(), head.end()));
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->rfind("damaged E01 evidence file", 0), 0u) << *problem;
+}
+
 TEST_F(CraftedDisk, ADamagedGptHeaderIsNamed) {
     if (!fs::exists(kDisks / "gpt.img")) GTEST_SKIP() << "gpt.img was not made";
     std::vector<char> head = ReadWhole(kDisks / "gpt.img");
