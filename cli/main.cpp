@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -157,6 +158,9 @@ struct Arguments {
     std::optional<std::string> usagePath;
 };
 
+// Deeper than any real tree, and more lines than any volume has names.
+constexpr std::size_t kLargestCount = 100000000;
+
 // A whole number from 0 to `limit` for an option, or nullopt.
 std::optional<std::size_t> Count(std::string_view text, std::size_t limit) {
     std::size_t value = 0;
@@ -168,67 +172,101 @@ std::optional<std::size_t> Count(std::string_view text, std::size_t limit) {
     return value <= limit ? std::optional<std::size_t>(value) : std::nullopt;
 }
 
-// Fills `args`; returns an exit code when the program should stop at once.
-std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
-    std::vector<std::string_view> rest(argv + 1, argv + argc);
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-        const std::string_view arg = rest[i];
-        if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            if (arg == "--") {
-                optionsEnded = true;
-            } else if (arg == "--help" || arg == "-h") {
-                Print(stdout, kUsage);
-                Print(stdout, "\n");
-                Print(stdout, kHelp);
-                return kExitOk;
-            } else if (arg == "--version" || arg == "-V") {
-                Print(stdout, "tarnwick " TARNWICK_VERSION "\n");
-                return kExitOk;
-            } else if (std::string problem; TakeSourceOption(rest, i, args.sourceOptions, problem)) {
-                if (!problem.empty()) return UsageError(problem);
-            } else if (arg == "--depth" || arg == "--top") {
-                const std::optional<std::size_t> value = i + 1 < rest.size() ? Count(rest[i + 1], 100000000) : std::nullopt;
-                if (!value) return UsageError(std::string(arg) + " needs a whole number");
-                ++i;
-                args.usageOptions = true;
-                if (arg == "--depth") args.usageQuery.depth = static_cast<int>(*value);
-                if (arg == "--top") args.usageQuery.top = *value;
-            } else if (arg == "--bytes") {
-                args.exactBytes = args.usageOptions = true;
-            } else if (arg == "--catalogue") {
-                args.catalogue = true;
-            } else if (arg == "--deleted") {
-                args.listingOptions.deleted = true;
-            } else if (arg == "--streams") {
-                args.listingOptions.streams = true;
-            } else if (arg == "--format" || arg.starts_with("--format=")) {
-                std::string_view value;
-                if (arg == "--format") {
-                    if (i + 1 == rest.size()) return UsageError("--format needs a value: csv, jsonl or bodyfile");
-                    value = rest[++i];
-                } else {
-                    value = arg.substr(9);
-                }
-                const std::optional<Format> format = ParseFormat(value);
-                if (!format) return UsageError("unknown format '" + std::string(value) + "': use csv, jsonl or bodyfile");
-                args.format = *format;
-                args.formatGiven = true;
-            } else {
-                return UsageError("unknown option '" + std::string(arg) + "'");
-            }
-            continue;
-        }
-        if (args.command.empty()) {
-            args.command = std::string(arg);
-        } else if (!args.source) {
-            args.source = std::string(arg);
-        } else if (args.command == "du" && !args.usagePath) {
-            args.usagePath = std::string(arg);
-        } else {
-            return UsageError("too many arguments");
-        }
+// The value of option `name` at rest[i], given as "--name VALUE" or
+// "--name=VALUE"; moves i past it. Nullopt when rest[i] is another option;
+// a problem when the value is missing.
+std::optional<std::string_view> TakeValue(std::span<const std::string_view> rest, std::size_t& i, std::string_view name,
+                                          bool& missing) {
+    const std::string_view arg = rest[i];
+    if (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=') return arg.substr(name.size() + 1);
+    if (arg != name) return std::nullopt;
+    missing = i + 1 == rest.size();
+    return missing ? std::string_view() : rest[++i];
+}
+
+// --help and --version answer at once, whatever else is on the line.
+std::optional<int> TakeInformationOption(std::string_view arg) {
+    if (arg == "--help" || arg == "-h") {
+        Print(stdout, kUsage);
+        Print(stdout, "\n");
+        Print(stdout, kHelp);
+        return kExitOk;
     }
+    if (arg == "--version" || arg == "-V") {
+        Print(stdout, "tarnwick " TARNWICK_VERSION "\n");
+        return kExitOk;
+    }
+    return std::nullopt;
+}
+
+// du's --depth and --top; true when rest[i] was one of them.
+bool TakeUsageCount(std::span<const std::string_view> rest, std::size_t& i, Arguments& args, std::string& problem) {
+    for (const std::string_view name : {std::string_view("--depth"), std::string_view("--top")}) {
+        bool missing = false;
+        const std::optional<std::string_view> text = TakeValue(rest, i, name, missing);
+        if (!text) continue;
+        const std::size_t least = name == "--top" ? 1 : 0;  // the top 0 would print nothing
+        const std::optional<std::size_t> value = Count(*text, kLargestCount);
+        if (missing || !value || *value < least) {
+            problem = std::string(name) + " takes a whole number from " + std::to_string(least) + " to " +
+                      std::to_string(kLargestCount) + (missing ? std::string() : ", not '" + std::string(*text) + "'");
+            return true;
+        }
+        args.usageOptions = true;
+        if (name == "--depth") args.usageQuery.depth = static_cast<int>(*value);
+        if (name == "--top") args.usageQuery.top = *value;
+        return true;
+    }
+    return false;
+}
+
+// One option at rest[i] (moving i past its value); an exit code when the
+// program stops here.
+std::optional<int> TakeOption(std::span<const std::string_view> rest, std::size_t& i, Arguments& args) {
+    const std::string_view arg = rest[i];
+    if (auto exit = TakeInformationOption(arg)) return exit;
+    std::string problem;
+    if (TakeSourceOption(rest, i, args.sourceOptions, problem) || TakeUsageCount(rest, i, args, problem)) {
+        if (!problem.empty()) return UsageError(problem);
+        return std::nullopt;
+    }
+    bool missing = false;
+    if (const std::optional<std::string_view> value = TakeValue(rest, i, "--format", missing)) {
+        if (missing) return UsageError("--format needs a value: csv, jsonl or bodyfile");
+        const std::optional<Format> format = ParseFormat(*value);
+        if (!format) return UsageError("unknown format '" + std::string(*value) + "': use csv, jsonl or bodyfile");
+        args.format = *format;
+        args.formatGiven = true;
+    } else if (arg == "--bytes") {
+        args.exactBytes = args.usageOptions = true;
+    } else if (arg == "--catalogue") {
+        args.catalogue = true;
+    } else if (arg == "--deleted") {
+        args.listingOptions.deleted = true;
+    } else if (arg == "--streams") {
+        args.listingOptions.streams = true;
+    } else {
+        return UsageError("unknown option '" + std::string(arg) + "'");
+    }
+    return std::nullopt;
+}
+
+// The command, SOURCE and du's PATH, in that order.
+std::optional<int> TakeOperand(std::string_view arg, Arguments& args) {
+    if (args.command.empty()) {
+        args.command = std::string(arg);
+    } else if (!args.source) {
+        args.source = std::string(arg);
+    } else if (args.command == "du" && !args.usagePath) {
+        args.usagePath = std::string(arg);
+    } else {
+        return UsageError("too many arguments");
+    }
+    return std::nullopt;
+}
+
+// Options that the command does not take, or that contradict each other.
+std::optional<int> CheckCombination(const Arguments& args) {
     if (args.command.empty()) return UsageError("missing command");
     if (args.command != "list" && args.command != "info" && args.command != "du") {
         return UsageError("unknown command '" + args.command + "'");
@@ -246,6 +284,25 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
         return UsageError("the catalogue has no deleted records or streams: --deleted and --streams list names");
     }
     return std::nullopt;
+}
+
+// Fills `args`; returns an exit code when the program should stop at once.
+std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
+    const std::vector<std::string_view> rest(argv + 1, argv + argc);
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const std::string_view arg = rest[i];
+        std::optional<int> exit;
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            exit = TakeOperand(arg, args);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else {
+            exit = TakeOption(rest, i, args);
+        }
+        if (exit) return exit;
+    }
+    return CheckCombination(args);
 }
 
 std::optional<int> PrepareSource(const Arguments& args, Source& source, OpenedSource& opened) {
