@@ -411,6 +411,55 @@ int Du(const Arguments& args) {
     return kExitOk;
 }
 
+std::size_t CountDirectories(const listing::Listing& names) {
+    std::size_t directories = 0;
+    for (const listing::Row& row : names.rows()) directories += row.IsDirectory() ? 1 : 0;
+    return directories;
+}
+
+std::size_t CountDirectories(const LoadedCatalogue& catalogue) {
+    std::size_t directories = 0;
+    for (const ResultRecord_Internal* entry : catalogue.Entries()) directories += (entry->flag & kFlagDirectory) != 0 ? 1 : 0;
+    return directories;
+}
+
+void PrintGeometry(const Source& source, const OpenedSource& opened, const tarnwick::VolumeInfo& volume) {
+    std::printf("source:               %s\n", source.label.c_str());
+    if (source.label != source.path) std::printf("device:               %s\n", source.path.c_str());
+    if (opened.partition != 0) std::printf("partition:            %d\n", opened.partition);
+    if (!opened.WholeFile()) std::printf("volume offset:        %llu\n", static_cast<unsigned long long>(opened.offset));
+    std::printf("bytes per sector:     %d\n", volume.bytesPerSector);
+    std::printf("sectors per cluster:  %u\n", volume.sectorsPerCluster);
+    std::printf("cluster size:         %u\n", volume.ClusterSize());
+    std::printf("total sectors:        %lld\n", static_cast<long long>(volume.totalSectors));
+    std::printf("MFT start LCN:        %lld\n", static_cast<long long>(volume.mftStartLcn));
+    std::printf("file record size:     %d\n", volume.fileRecordSize);
+    std::printf("index buffer size:    %d\n", volume.indexBufferSize);
+}
+
+void PrintListingCounts(const listing::Listing& names, double milliseconds) {
+    const std::size_t directories = CountDirectories(names);
+    std::printf("names:                %zu\n", names.size());
+    std::printf("  of directories:     %zu\n", directories);
+    std::printf("  of files:           %zu\n", names.size() - directories);
+    std::printf("file records read:    %llu\n", static_cast<unsigned long long>(names.recordsRead()));
+    std::printf("listing time:         %.2f ms\n", milliseconds);
+}
+
+// `catalogue` is null where the catalogue cannot be read (an evidence file).
+void PrintCatalogueCounts(const LoadedCatalogue* catalogue, double milliseconds) {
+    if (catalogue == nullptr) {
+        std::printf("catalogue entries:    none (not read from E01 evidence files)\n");
+        return;
+    }
+    const std::size_t entries = catalogue->Entries().size();
+    const std::size_t directories = CountDirectories(*catalogue);
+    std::printf("catalogue entries:    %zu\n", entries);
+    std::printf("  of directories:     %zu\n", directories);
+    std::printf("  of files:           %zu\n", entries - directories);
+    std::printf("load time:            %.2f ms\n", milliseconds);
+}
+
 int Info(const Arguments& args) {
     Source source;
     OpenedSource opened;
@@ -425,42 +474,16 @@ int Info(const Arguments& args) {
     listing::Listing names;
     double listingMilliseconds = 0;
     if (auto problem = ReadSourceListing(opened, {}, names, listingMilliseconds)) return Failure(source.label, *problem);
-    std::size_t nameDirectories = 0;
-    for (const listing::Row& row : names.rows()) nameDirectories += row.IsDirectory() ? 1 : 0;
 
     LoadedCatalogue catalogue;
     double milliseconds = 0;
     const bool mapped = MapDriveToVolume(source, opened);
     const std::int32_t status = mapped ? catalogue.Load(source.letter, milliseconds) : 0;
     if (status != 0) return Failure(source.label, StatusText(status));
-    std::size_t directories = 0;
-    for (const ResultRecord_Internal* entry : catalogue.Entries()) directories += (entry->flag & kFlagDirectory) != 0 ? 1 : 0;
-    const std::size_t entries = catalogue.Entries().size();
 
-    std::printf("source:               %s\n", source.label.c_str());
-    if (source.label != source.path) std::printf("device:               %s\n", source.path.c_str());
-    if (opened.partition != 0) std::printf("partition:            %d\n", opened.partition);
-    if (!opened.WholeFile()) std::printf("volume offset:        %llu\n", static_cast<unsigned long long>(opened.offset));
-    std::printf("bytes per sector:     %d\n", volume.bytesPerSector);
-    std::printf("sectors per cluster:  %u\n", volume.sectorsPerCluster);
-    std::printf("cluster size:         %u\n", volume.ClusterSize());
-    std::printf("total sectors:        %lld\n", static_cast<long long>(volume.totalSectors));
-    std::printf("MFT start LCN:        %lld\n", static_cast<long long>(volume.mftStartLcn));
-    std::printf("file record size:     %d\n", volume.fileRecordSize);
-    std::printf("index buffer size:    %d\n", volume.indexBufferSize);
-    std::printf("names:                %zu\n", names.size());
-    std::printf("  of directories:     %zu\n", nameDirectories);
-    std::printf("  of files:           %zu\n", names.size() - nameDirectories);
-    std::printf("file records read:    %llu\n", static_cast<unsigned long long>(names.recordsRead()));
-    std::printf("listing time:         %.2f ms\n", listingMilliseconds);
-    if (mapped) {
-        std::printf("catalogue entries:    %zu\n", entries);
-        std::printf("  of directories:     %zu\n", directories);
-        std::printf("  of files:           %zu\n", entries - directories);
-        std::printf("load time:            %.2f ms\n", milliseconds);
-    } else {
-        std::printf("catalogue entries:    none (not read from E01 evidence files)\n");
-    }
+    PrintGeometry(source, opened, volume);
+    PrintListingCounts(names, listingMilliseconds);
+    PrintCatalogueCounts(mapped ? &catalogue : nullptr, milliseconds);
     if (std::fflush(stdout) != 0) return Failure("standard output", std::string("write error: ") + std::strerror(errno));
     ReportDamage(source, names);
     if (names.status() == listing::ListingStatus::CutShort) return Failure(source.label, listing::Describe(names.status()));
