@@ -91,21 +91,6 @@ std::optional<std::string> CheckReadable(const std::string& path) {
     return std::nullopt;
 }
 
-std::optional<std::string> ReadBootSector(const std::string& path, std::array<std::uint8_t, 512>& boot) {
-    boot.fill(0);
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ErrnoText(errno);
-    std::size_t done = 0;
-    while (done < boot.size()) {
-        const ssize_t n = pread(fd, boot.data() + done, boot.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    return std::nullopt;
-}
-
 namespace {
 
 constexpr std::size_t kSector = 512;
@@ -273,96 +258,105 @@ std::optional<std::string> OpenContainer(const std::string& path, std::shared_pt
     return std::nullopt;
 }
 
-}  // namespace
+// A drive letter may carry the volume's offset in the disk, as the library
+// reads it; an offset or partition on the command line comes first.
+std::optional<std::string> TakeDriveOffset(const Source& source, SourceOptions& options) {
+    if (source.letter == 0 || options.offset || options.partition) return std::nullopt;
+    const std::string variable = DriveVariable(source.letter) + "_OFFSET";
+    const char* text = std::getenv(variable.c_str());
+    if (text == nullptr || *text == '\0') return std::nullopt;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || *text < '0' || *text > '9') return variable + " is not a number of bytes";
+    options.offset = value;
+    return std::nullopt;
+}
 
-namespace {
+void UseVolume(std::shared_ptr<platform::VolumeReader> disk, std::uint64_t start, std::uint64_t length, int partition,
+               OpenedSource& opened) {
+    opened.offset = start;
+    opened.length = length;
+    opened.partition = partition;
+    opened.volume = std::make_shared<SliceReader>(std::move(disk), start, length);
+}
+
+std::optional<std::string> OpenAtOffset(std::shared_ptr<platform::VolumeReader> disk, std::uint64_t size,
+                                        std::uint64_t offset, OpenedSource& opened) {
+    if (offset >= size) {
+        return "offset " + std::to_string(offset) + " is past the end (" + std::to_string(size) + " bytes)";
+    }
+    if (!IsNtfsBootSector(ReadBytes(*disk, offset, kSector))) return "no NTFS volume at offset " + std::to_string(offset);
+    UseVolume(std::move(disk), offset, size - offset, 0, opened);
+    return std::nullopt;
+}
+
+// A table that points past the disk's end is damaged (or the image is cut
+// short); either way no partition of it can be trusted blindly.
+std::optional<std::string> CheckInsideDisk(const std::vector<Partition>& partitions, std::uint64_t size) {
+    for (const Partition& partition : partitions) {
+        if (partition.start < size && partition.length <= size - partition.start) continue;
+        return "partition " + std::to_string(partition.number) + " (bytes " + std::to_string(partition.start) + " to " +
+               std::to_string(partition.start + partition.length) + ") lies outside the disk (" + std::to_string(size) +
+               " bytes); --offset BYTES reads a volume at a byte offset";
+    }
+    return std::nullopt;
+}
+
+// The partition asked for, or else the only NTFS one; a one-line reason
+// when there is none to read.
+std::optional<std::string> ChoosePartition(const std::vector<Partition>& partitions, const std::vector<Partition>& ntfs,
+                                           std::optional<int> wanted, const Partition*& chosen) {
+    if (wanted) {
+        const auto it = std::find_if(partitions.begin(), partitions.end(),
+                                     [&](const Partition& p) { return p.number == *wanted; });
+        if (it == partitions.end()) {
+            return "no partition " + std::to_string(*wanted) + " (the table has " + Numbers(partitions) + ")";
+        }
+        if (std::none_of(ntfs.begin(), ntfs.end(), [&](const Partition& p) { return p.number == *wanted; })) {
+            return "partition " + Where(*it) + " is not NTFS";
+        }
+        chosen = &*it;
+        return std::nullopt;
+    }
+    if (ntfs.empty()) return "no NTFS partition in the partition table (partitions " + Numbers(partitions) + ")";
+    if (ntfs.size() > 1) {
+        std::string list;
+        for (const Partition& partition : ntfs) list += (list.empty() ? "" : ", ") + Where(partition);
+        return std::to_string(ntfs.size()) + " NTFS partitions: " + list + "; choose one with --partition N";
+    }
+    chosen = &ntfs.front();
+    return std::nullopt;
+}
 
 std::optional<std::string> Locate(const Source& source, SourceOptions options, OpenedSource& opened) {
-    // A drive letter may carry the volume's offset in the disk, as the
-    // library reads it.
-    if (source.letter != 0 && !options.offset && !options.partition) {
-        const char* text = std::getenv((DriveVariable(source.letter) + "_OFFSET").c_str());
-        if (text != nullptr && *text != '\0') {
-            char* end = nullptr;
-            const unsigned long long value = std::strtoull(text, &end, 10);
-            if (*end != '\0' || *text < '0' || *text > '9') {
-                return DriveVariable(source.letter) + "_OFFSET is not a number of bytes";
-            }
-            options.offset = value;
-        }
-    }
+    if (auto problem = TakeDriveOffset(source, options)) return problem;
     std::shared_ptr<platform::VolumeReader> disk;
     std::uint64_t size = 0;
     if (auto problem = OpenContainer(source.path, disk, size, opened)) return problem;
-
-    if (options.offset) {
-        const std::uint64_t offset = *options.offset;
-        if (offset >= size) {
-            return "offset " + std::to_string(offset) + " is past the end (" + std::to_string(size) + " bytes)";
-        }
-        if (!IsNtfsBootSector(ReadBytes(*disk, offset, kSector))) {
-            return "no NTFS volume at offset " + std::to_string(offset);
-        }
-        opened.offset = offset;
-        opened.length = size - offset;
-        opened.volume = std::make_shared<SliceReader>(std::move(disk), offset, opened.length);
-        return std::nullopt;
-    }
+    if (options.offset) return OpenAtOffset(std::move(disk), size, *options.offset, opened);
 
     const bool ntfsAtStart = IsNtfsBootSector(ReadBytes(*disk, 0, kSector));
-    if (ntfsAtStart && !options.partition) {
-        opened.length = size;
-        opened.volume = std::move(disk);
-        return std::nullopt;
-    }
-    if (ntfsAtStart) return std::string("no partition table: the source is an NTFS volume itself");
+    if (ntfsAtStart && options.partition) return std::string("no partition table: the source is an NTFS volume itself");
     std::vector<Partition> partitions;
-    if (auto problem = ReadPartitions(*disk, partitions)) return "partition table damaged: " + *problem;
+    if (!ntfsAtStart) {
+        if (auto problem = ReadPartitions(*disk, partitions)) return "partition table damaged: " + *problem;
+    }
     if (partitions.empty()) {
         if (options.partition) return std::string("no partition table");
-        // Not a disk either: the reader of the volume says why it is not NTFS.
+        // A volume from its first byte; when it is not one, the reader of the
+        // volume says why it is not NTFS.
         opened.length = size;
         opened.volume = std::move(disk);
         return std::nullopt;
     }
-    // A table that points past the disk's end is damaged (or the image is cut
-    // short); either way no partition of it can be trusted blindly.
-    for (const Partition& partition : partitions) {
-        if (partition.start >= size || partition.length > size - partition.start) {
-            return "partition " + std::to_string(partition.number) + " (bytes " + std::to_string(partition.start) +
-                   " to " + std::to_string(partition.start + partition.length) + ") lies outside the disk (" +
-                   std::to_string(size) + " bytes); --offset BYTES reads a volume at a byte offset";
-        }
-    }
+    if (auto problem = CheckInsideDisk(partitions, size)) return problem;
     std::vector<Partition> ntfs;
     for (const Partition& partition : partitions) {
         if (IsNtfsBootSector(ReadBytes(*disk, partition.start, kSector))) ntfs.push_back(partition);
     }
     const Partition* chosen = nullptr;
-    if (options.partition) {
-        const int wanted = *options.partition;
-        const auto it = std::find_if(partitions.begin(), partitions.end(),
-                                     [&](const Partition& p) { return p.number == wanted; });
-        if (it == partitions.end()) {
-            return "no partition " + std::to_string(wanted) + " (the table has " + Numbers(partitions) + ")";
-        }
-        if (std::none_of(ntfs.begin(), ntfs.end(), [&](const Partition& p) { return p.number == wanted; })) {
-            return "partition " + Where(*it) + " is not NTFS";
-        }
-        chosen = &*it;
-    } else if (ntfs.empty()) {
-        return "no NTFS partition in the partition table (partitions " + Numbers(partitions) + ")";
-    } else if (ntfs.size() > 1) {
-        std::string list;
-        for (const Partition& partition : ntfs) list += (list.empty() ? "" : ", ") + Where(partition);
-        return std::to_string(ntfs.size()) + " NTFS partitions: " + list + "; choose one with --partition N";
-    } else {
-        chosen = &ntfs.front();
-    }
-    opened.offset = chosen->start;
-    opened.length = chosen->length;
-    opened.partition = chosen->number;
-    opened.volume = std::make_shared<SliceReader>(std::move(disk), chosen->start, chosen->length);
+    if (auto problem = ChoosePartition(partitions, ntfs, options.partition, chosen)) return problem;
+    UseVolume(std::move(disk), chosen->start, chosen->length, chosen->number, opened);
     return std::nullopt;
 }
 

@@ -35,10 +35,6 @@ bool IsDriveLetter(std::string_view argument);
 // general one. Opens it read-only and closes it again.
 std::optional<std::string> CheckReadable(const std::string& path);
 
-// The first 512 bytes of the volume, read-only; bytes past a short read stay
-// zero (and then fail the signature test, as in the library).
-std::optional<std::string> ReadBootSector(const std::string& path, std::array<std::uint8_t, 512>& boot);
-
 // Where in the source the volume lies, as the user asked.
 struct SourceOptions {
     std::optional<std::uint64_t> offset;  // --offset BYTES
