@@ -70,10 +70,8 @@ TEST_P(CliOnBuiltVolume, EveryLineCarriesTheExpectedFields) {
                      IsoTime(std::stoll(f[9])), f[2]});
     }
 
-    char scratch[] = "/tmp/tarnwick-cli-built-XXXXXX";
-    ASSERT_NE(mkdtemp(scratch), nullptr);
-    const auto run = RunTool(scratch, {"list", "--catalogue", image.string()});
-    fs::remove_all(scratch);
+    const tarnwick::cli::test::ScratchDir scratch;
+    const auto run = RunTool(scratch.path(), {"list", "--catalogue", image.string()});
     if (status != 0) {
         EXPECT_EQ(run.exit, 1);
         EXPECT_NE(run.err.find(": error: "), std::string::npos) << run.err;

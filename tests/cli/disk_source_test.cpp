@@ -4,8 +4,6 @@
 // refusal is one line.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -135,8 +133,8 @@ TEST(DiskSource, RefusalsSayWhyInOneLine) {
 // The tool lists a partition, and loads its catalogue, exactly as it does
 // the volume on its own; a refusal is one line on standard error and exit 1.
 TEST(DiskSource, TheToolReadsAPartitionAsTheVolume) {
-    const fs::path dir = fs::temp_directory_path() / ("tarnwick-disk-tool-" + std::to_string(getpid()));
-    fs::create_directories(dir);
+    const test::ScratchDir scratch;
+    const fs::path& dir = scratch.path();
     struct Case {
         std::vector<std::string> where;
         fs::path volume;
@@ -166,14 +164,11 @@ TEST(DiskSource, TheToolReadsAPartitionAsTheVolume) {
     EXPECT_EQ(refused.exit, 1);
     EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
     EXPECT_TRUE(refused.out.empty());
-    fs::remove_all(dir);
 }
 
 // Hand-made tables for what no partitioning tool writes.
 class CraftedDisk : public ::testing::Test {
 protected:
-    void SetUp() override { path_ = fs::temp_directory_path() / ("tarnwick-disk-" + std::to_string(getpid())); }
-    void TearDown() override { fs::remove(path_); }
 
     static void Entry(std::vector<std::uint8_t>& disk, std::size_t sector, int slot, std::uint8_t type,
                       std::uint32_t first, std::uint32_t count) {
@@ -191,7 +186,8 @@ protected:
         return Open(path_, {}, opened);
     }
 
-    fs::path path_;
+    test::ScratchDir scratch_;
+    fs::path path_ = scratch_ / "disk";
 };
 
 TEST_F(CraftedDisk, ALoopingChainOfLogicalPartitionsEnds) {

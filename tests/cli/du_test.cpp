@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <unistd.h>
 
 #include "tool_run.h"
 
@@ -16,12 +15,6 @@ namespace fs = std::filesystem;
 
 class Du : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tarnwick-du-" + std::to_string(getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // path -> "allocated files depth" from the CSV form.
     std::map<std::string, std::string> Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"du", "--format", "csv"});
@@ -35,7 +28,8 @@ protected:
         return lines;
     }
 
-    fs::path dir_;
+    test::ScratchDir scratch_;
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(Du, HardLinksCountOnceAndTreesAddUp) {

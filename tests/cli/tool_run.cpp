@@ -14,6 +14,19 @@ namespace tarnwick::cli::test {
 
 namespace fs = std::filesystem;
 
+ScratchDir::ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "tarnwick-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        ADD_FAILURE() << "no temporary directory";
+        return;
+    }
+    path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    if (!path_.empty() && std::getenv("TARNWICK_TEST_KEEP") == nullptr) fs::remove_all(path_);
+}
+
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

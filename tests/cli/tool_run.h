@@ -14,6 +14,22 @@ struct Result {
     std::string err;
 };
 
+// A new directory under the system's temporary one, removed with all in it
+// when the holder goes, unless TARNWICK_TEST_KEEP is set (to look at what a
+// failing test left). Fails the running test when none can be made.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
 std::string ReadFile(const std::filesystem::path& path);
 
 // Runs the tool with `args`, its output going to files in `dir`; `env` adds
