@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -19,8 +17,11 @@
 
 #include "tool_run.h"
 
-namespace fs = std::filesystem;
 using namespace volume_tests;
+using tarnwick::cli::test::ParseCsv;
+using tarnwick::cli::test::ReadFile;
+using tarnwick::cli::test::RunTool;
+using tarnwick::cli::test::ScratchDir;
 
 namespace {
 
@@ -33,15 +34,13 @@ struct Listed {
 
 // Runs the tool; fails the test when it does not succeed.
 Listed List(const std::string& image, std::vector<std::string> options = {}) {
-    char scratch[] = "/tmp/tarnwick-listing-XXXXXX";
-    if (mkdtemp(scratch) == nullptr) throw std::runtime_error("mkdtemp failed");
+    const ScratchDir scratch;
     options.insert(options.begin(), "list");
     options.push_back(image);
-    const auto run = tarnwick::cli::test::RunTool(scratch, options);
-    fs::remove_all(scratch);
+    const auto run = RunTool(scratch.path(), options);
     Listed listed;
     EXPECT_EQ(run.exit, 0) << image << ": " << run.err;
-    listed.rows = tarnwick::cli::test::ParseCsv(run.out);
+    listed.rows = ParseCsv(run.out);
     if (!listed.rows.empty()) listed.rows.erase(listed.rows.begin());
     return listed;
 }
@@ -101,12 +100,7 @@ protected:
     std::string flsListing_;
 };
 
-TEST_P(SharedVolumeListing, PathsEqualFls) {
-    std::ifstream in(flsListing_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    ExpectSamePaths(image_, text.str());
-}
+TEST_P(SharedVolumeListing, PathsEqualFls) { ExpectSamePaths(image_, ReadFile(flsListing_)); }
 
 // Paths of an `ntfsls -R -a -s -i -F` listing: "/dir/:" heads each folder,
 // then one "<record> <name>" line per name, "/" after a directory's.
@@ -242,10 +236,7 @@ TEST_P(SharedVolumeListing, DeletedRecordsAndStreamsEqualTheOtherReaders) {
             live.insert(FlsSpellingOfPath(row[kPath]));
         }
     }
-    std::ifstream in(flsListing_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    const FlsPaths fls = ParseFlsPaths(text.str());
+    const FlsPaths fls = ParseFlsPaths(ReadFile(flsListing_));
     // The options add rows and change none of the others.
     EXPECT_EQ(live, Paths(List(image_)).names) << image_;
 
