@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <span>
 #include <unordered_map>
 
 #include "byte_size.h"
@@ -100,7 +101,7 @@ private:
         return row.record == kBadClusterRecord && listing_.StreamName(row) == u"$Bad";
     }
 
-    void CountFiles(const std::vector<listing::Row>& rows) {
+    void CountFiles(std::span<const listing::Row> rows) {
         // The directory each file record was first counted in.
         std::unordered_map<std::uint64_t, std::uint32_t> counted;
         for (const listing::Row& row : rows) {

@@ -70,7 +70,7 @@ void ListingBuilder::Expect(std::uint64_t rows) {
 }
 
 std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
-    std::vector<char16_t>& arena = listing_.arena_;
+    LargeVector<char16_t>& arena = listing_.arena_;
     const auto offset = static_cast<std::uint32_t>(arena.size());
     arena.resize(arena.size() + name.units);
     std::memcpy(arena.data() + offset, name.bytes, 2 * name.units);
@@ -78,7 +78,7 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
 }
 
 void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
-                                std::vector<Row>& out, bool weighDosNames) {
+                                LargeVector<Row>& out, bool weighDosNames) {
     const std::size_t first = out.size();
     const std::span<const NameFact> names(facts.names);
     for (const NameFact& name : names) {
@@ -157,7 +157,7 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
     // Records without a name are no file of their own (the reserved
     // records after $Extend, for one): nothing to list.
     if (facts_.names.empty()) return;
-    std::vector<Row>& rows = listing_.rows_;
+    LargeVector<Row>& rows = listing_.rows_;
     const std::size_t first = rows.size();
     AppendRows(facts_, number, facts_.sequence, deleted, rows, true);
     const StreamFact* data = facts_.hasData ? &facts_.data : nullptr;
@@ -229,7 +229,7 @@ void ListingBuilder::JoinSpilled() {
 }
 
 void ListingBuilder::ResolvePaths() {
-    std::vector<Row>& rows = listing_.rows_;
+    LargeVector<Row>& rows = listing_.rows_;
     // The row that stands for each directory in paths (its Win32 or POSIX
     // name where it has one), with what a child checks of it kept beside
     // it: a million children then look up a small array, not the rows.
@@ -239,7 +239,7 @@ void ListingBuilder::ResolvePaths() {
         bool deleted = false;
         bool dos = false;
     };
-    std::vector<Folder> folders(static_cast<std::size_t>(records_));
+    LargeVector<Folder> folders(static_cast<std::size_t>(records_));
     for (const std::uint32_t i : directoryRows_) {
         const Row& row = rows[i];
         Folder& chosen = folders[static_cast<std::size_t>(row.record)];
@@ -249,7 +249,7 @@ void ListingBuilder::ResolvePaths() {
     directoryRows_ = {};
 
     // One sweep over the rows: each name's parent, each stream's.
-    std::vector<std::uint32_t>& pathParent = listing_.pathParent_;
+    LargeVector<std::uint32_t>& pathParent = listing_.pathParent_;
     pathParent.assign(rows.size(), kOrphanParent);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         Row& row = rows[i];
@@ -279,7 +279,7 @@ void ListingBuilder::ResolvePaths() {
         rows[directory].flags |= row_flag::kOrphan;
         anyCut = true;
     };
-    std::vector<std::uint32_t> depth(rows.size(), 0);
+    LargeVector<std::uint32_t> depth(rows.size(), 0);
     std::vector<std::uint32_t> stack;
     for (const Folder& folder : folders) {
         const std::uint32_t start = folder.row;
@@ -323,7 +323,7 @@ void ListingBuilder::ResolvePaths() {
 std::size_t ListingBuilder::NameOfStream(std::size_t stream) const {
     // The rows of one file lie together, its names before its streams; a
     // stream row was given the name of one of them.
-    const std::vector<Row>& rows = listing_.rows_;
+    const LargeVector<Row>& rows = listing_.rows_;
     for (std::size_t j = stream; j-- > 0 && rows[j].record == rows[stream].record;) {
         if (!rows[j].IsStream() && rows[j].nameOffset == rows[stream].nameOffset) return j;
     }

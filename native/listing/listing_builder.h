@@ -57,7 +57,7 @@ private:
     };
 
     void AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
-                    std::vector<Row>& out, bool weighDosNames);
+                    LargeVector<Row>& out, bool weighDosNames);
     std::uint32_t AppendToArena(NameRef name);
     // Puts the file's own facts into the row at `index` of the listing and
     // notes what path resolution needs of it.
@@ -72,7 +72,7 @@ private:
     ListingOptions options_;
     RecordFacts facts_;
     std::vector<Spilled> spilled_;
-    std::vector<Row> waiting_;  // rows of spilled bases and of extension records, facts not yet known
+    LargeVector<Row> waiting_;  // rows of spilled bases and of extension records, facts not yet known
     std::vector<ExtensionData> extensionData_;
     std::vector<std::uint32_t> directoryRows_;  // rows of the listing that are directories
     std::uint64_t records_ = 0;                 // above the highest record number with a row
