@@ -58,13 +58,6 @@ bool JsonNeedsEscapes(std::string_view text) {
     return false;
 }
 
-// What decides the path of the directory a row stands in: its parent record
-// and sequence number, and whether the row is deleted (a deleted record's
-// parents are followed as far as they allow) or an orphan.
-std::uint8_t PathFlags(const listing::Row& row) {
-    return static_cast<std::uint8_t>((row.IsDeleted() ? 2u : 0u) | (row.IsOrphan() ? 1u : 0u));
-}
-
 }  // namespace
 
 void ListingWriter::WriteHeader() {
@@ -102,32 +95,55 @@ std::string_view ListingWriter::NameUtf8(const listing::Listing& listing, const 
     return {name_.data(), static_cast<std::size_t>(end - name_.data())};
 }
 
-const ListingWriter::KeptPath* ListingWriter::KeptParentPath(const listing::Listing& listing, const listing::Row& row) {
+const ListingWriter::KeptPath* ListingWriter::DirectoryPath(const listing::Listing& listing, std::uint32_t directory) {
+    if (directory == listing::kRootParent) return &root_;
+    if (directory >= listing::kOrphanParent) {
+        if (orphans_.utf8.empty()) {
+            orphans_.utf8.resize(Utf8Bound(listing::kOrphanFolder.size()));
+            const char* end = WriteUtf8(orphans_.utf8.data(), listing::kOrphanFolder.data(), listing::kOrphanFolder.size());
+            orphans_.utf8.resize(static_cast<std::size_t>(end - orphans_.utf8.data()));
+            orphans_.escape = NeedsEscape(orphans_.utf8);
+        }
+        return &orphans_;
+    }
     if (kept_.empty()) kept_.resize(kKeptPaths);
-    const std::uint8_t flags = PathFlags(row);
-    const std::uint64_t hash = (row.parent ^ (std::uint64_t{row.parentSequence} << 48) ^ flags) * 0x9E3779B97F4A7C15ull;
-    static_assert(kKeptPaths == std::size_t{1} << (64 - 50));
-    KeptPath& slot = kept_[hash >> 50];
-    if (slot.used && slot.parent == row.parent && slot.sequence == row.parentSequence && slot.flags == flags) return &slot;
-    path_.clear();
-    listing.AppendParentPath(row, path_);
-    if (Utf8Bound(path_.size()) > kKeptPathBytes) return nullptr;
-    slot.utf8.resize(Utf8Bound(path_.size()));
-    const char* end = WriteUtf8(slot.utf8.data(), path_.data(), path_.size());
-    slot.utf8.resize(static_cast<std::size_t>(end - slot.utf8.data()));
-    slot.escape = NeedsEscape(slot.utf8);
-    slot.used = true;
-    slot.parent = row.parent;
-    slot.sequence = row.parentSequence;
-    slot.flags = flags;
-    return &slot;
+    static_assert(kKeptPaths == std::size_t{1} << (32 - 18));
+    auto slotOf = [this](std::uint32_t row) -> KeptPath& { return kept_[(row * 0x9E3779B1u) >> 18]; };
+    if (KeptPath& kept = slotOf(directory); kept.directory == directory) return &kept;
+
+    // Up to the nearest folder kept (or an end of paths), then down again,
+    // each folder's path its parent's and its own name.
+    const auto& rows = listing.rows();
+    missing_.clear();
+    std::uint32_t at = directory;
+    while (at < listing::kOrphanParent && slotOf(at).directory != at) {
+        if (at >= rows.size() || missing_.size() > rows.size()) return nullptr;
+        missing_.push_back(at);
+        at = listing.PathParent(rows[at]);
+    }
+    const KeptPath* above = at < listing::kOrphanParent ? &slotOf(at) : DirectoryPath(listing, at);
+    // Copied out first: a folder below may take the slot of one above it.
+    std::string& path = scratch_;
+    path.assign(above->utf8);
+    bool escape = above->escape;
+    for (auto folder = missing_.rbegin(); folder != missing_.rend(); ++folder) {
+        const std::string_view name = NameUtf8(listing, rows[*folder]);
+        if (path.size() + 1 + name.size() > kKeptPathBytes) return nullptr;
+        path.push_back('/');
+        path.append(name);
+        escape = escape || NeedsEscape(name);
+        KeptPath& slot = slotOf(*folder);
+        slot.directory = *folder;
+        slot.utf8.assign(path);
+        slot.escape = escape;
+    }
+    return &slotOf(directory);
 }
 
 // Most lines: the parent's path comes whole from the kept ones, the name is
 // converted once and written twice.
 bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const listing::Row& row) {
-    if (row.IsStream()) return false;  // its path runs through the file, not a directory
-    const KeptPath* parent = KeptParentPath(listing, row);
+    const KeptPath* parent = DirectoryPath(listing, listing.PathParent(row));
     if (parent == nullptr) return false;
     const std::string_view prefix = parent->utf8;
     const std::string_view name = NameUtf8(listing, row);
@@ -258,6 +274,7 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
 }
 
 void ListingWriter::WriteAll(const listing::Listing& listing) {
+    kept_.clear();  // they name rows of the listing written before
     WriteHeader();
     for (const listing::Row& row : listing.rows()) WriteRow(listing, row);
 }

@@ -25,7 +25,9 @@ class ListingWriter {
 public:
     // Directory paths kept for the lines that follow: rows of one folder
     // mostly stand together in the table, so a few thousand recent ones
-    // serve nearly every line. Longer paths are put together each time.
+    // serve nearly every line, and a folder not kept is put together from
+    // its parent's path, which nearly always is. Longer paths are put
+    // together whole each time.
     static constexpr std::size_t kKeptPaths = std::size_t{1} << 14;
     static constexpr std::size_t kKeptPathBytes = 4096;
 
@@ -39,10 +41,7 @@ public:
 private:
     // A directory's path as UTF-8.
     struct KeptPath {
-        bool used = false;
-        std::uint16_t sequence = 0;
-        std::uint8_t flags = 0;
-        std::uint64_t parent = 0;
+        std::uint32_t directory = listing::kRootParent;  // its row; kRootParent while unused
         bool escape = false;  // needs quoting (CSV) or escapes (JSON)
         std::string utf8;
     };
@@ -50,7 +49,9 @@ private:
     void WriteRow(const listing::Listing& listing, const listing::Row& row);
     // The path and name fields; false when the row's parent path is not kept.
     bool WriteKeptPathAndName(const listing::Listing& listing, const listing::Row& row);
-    const KeptPath* KeptParentPath(const listing::Listing& listing, const listing::Row& row);
+    // The path of the directory at `directory` in the rows, or of one of the
+    // two ends; null when too long to keep.
+    const KeptPath* DirectoryPath(const listing::Listing& listing, std::uint32_t directory);
     std::string_view NameUtf8(const listing::Listing& listing, const listing::Row& row);
     bool NeedsEscape(std::string_view utf8) const;
     void WriteField(std::string_view utf8, bool escape);
@@ -62,7 +63,10 @@ private:
     Format format_;
     ListingColumns columns_;
 
-    std::vector<KeptPath> kept_;  // by a hash of the directory
+    std::vector<KeptPath> kept_;  // by a hash of the directory's row
+    KeptPath root_;               // "" and "/$OrphanFiles", where paths start
+    KeptPath orphans_;
+    std::vector<std::uint32_t> missing_;  // folders on the way up not kept yet
     // Kept between rows so that a line costs no allocation once they have grown.
     std::u16string path_;
     std::string scratch_;

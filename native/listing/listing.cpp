@@ -28,11 +28,17 @@ void Listing::AppendParentPath(const Row& row, std::u16string& out) const {
         chain[length++] = at;
         at = pathParent_[at];
     }
-    if (at != kRootParent) out += u"/$OrphanFiles";
+    if (at != kRootParent) out += kOrphanFolder;
     while (length > 0) {
         out.push_back(u'/');
         out.append(Name(rows_[chain[--length]]));
     }
+}
+
+std::uint32_t Listing::PathParent(const Row& row) const {
+    const auto index = static_cast<std::size_t>(&row - rows_.data());
+    if (index >= rows_.size() || index >= pathParent_.size()) return kOrphanParent;
+    return pathParent_[index];
 }
 
 void Listing::AppendPath(const Row& row, std::u16string& out) const {

@@ -88,6 +88,13 @@ struct Row {
 // rows with their names come to about 160 MB.
 static_assert(sizeof(Row) <= 120);
 
+// Where a path ends on its way up: PathParent gives one of these instead of
+// a row for a row in the root, and for one whose chain of folders is lost.
+inline constexpr std::uint32_t kRootParent = 0xFFFFFFFE;
+inline constexpr std::uint32_t kOrphanParent = 0xFFFFFFFD;
+// The folder the paths of orphans start with.
+inline constexpr std::u16string_view kOrphanFolder = u"/$OrphanFiles";
+
 enum class ListingStatus {
     Complete = 0,
     CutShort,        // the volume ended or a read failed inside the table: the rows read are kept
@@ -117,6 +124,12 @@ public:
     // Appends the path of the directory holding the row, without a
     // trailing "/" ("" for the root).
     void AppendParentPath(const Row& row, std::u16string& out) const;
+    // The index in rows() of the directory whose path the row's path
+    // continues (for a stream row, that of the file's name), or kRootParent
+    // or kOrphanParent. So a path can be put together one folder at a time:
+    // a directory's parent path is that of PathParent(directory), then "/"
+    // and its name; from kOrphanParent it starts with kOrphanFolder.
+    std::uint32_t PathParent(const Row& row) const;
 
     std::uint64_t recordsRead() const { return recordsRead_; }
     // Records in use (or, with `deleted`, candidates) that could not be

@@ -14,8 +14,6 @@
 namespace tarnwick::listing {
 
 inline constexpr std::uint32_t kNoRow = 0xFFFFFFFF;
-inline constexpr std::uint32_t kRootParent = 0xFFFFFFFE;
-inline constexpr std::uint32_t kOrphanParent = 0xFFFFFFFD;
 inline constexpr std::uint64_t kRootRecord = 5;
 // Deeper than any path Windows can open (32,767 units) is damage: the
 // directory there starts a path of its own under the orphans.
