@@ -448,10 +448,10 @@ void PrintListingCounts(const listing::Listing& names, double milliseconds) {
     std::printf("listing time:         %.2f ms\n", milliseconds);
 }
 
-// `catalogue` is null where the catalogue cannot be read (an evidence file).
-void PrintCatalogueCounts(const LoadedCatalogue* catalogue, double milliseconds) {
+// `catalogue` is null where the catalogue was not read; `why` says why.
+void PrintCatalogueCounts(const LoadedCatalogue* catalogue, double milliseconds, const std::string& why) {
     if (catalogue == nullptr) {
-        std::printf("catalogue entries:    none (not read from E01 evidence files)\n");
+        std::printf("catalogue entries:    none (%s)\n", why.c_str());
         return;
     }
     const std::size_t entries = catalogue->Entries().size();
@@ -481,13 +481,16 @@ int Info(const Arguments& args) {
     double milliseconds = 0;
     const bool mapped = MapDriveToVolume(source, opened);
     const std::int32_t status = mapped ? catalogue.Load(source.letter, milliseconds) : 0;
-    if (status != 0) return Failure(source.label, StatusText(status));
+    // A catalogue the library refuses leaves the geometry and the listing's
+    // counts worth showing; the refusal is the command's failure.
+    const std::string why = !mapped ? "not read from E01 evidence files" : StatusText(status);
 
     PrintGeometry(source, opened, volume);
     PrintListingCounts(names, listingMilliseconds);
-    PrintCatalogueCounts(mapped ? &catalogue : nullptr, milliseconds);
+    PrintCatalogueCounts(mapped && status == 0 ? &catalogue : nullptr, milliseconds, why);
     if (std::fflush(stdout) != 0) return Failure("standard output", std::string("write error: ") + std::strerror(errno));
     ReportDamage(source, names);
+    if (status != 0) return Failure(source.label, why);
     if (names.status() == listing::ListingStatus::CutShort) return Failure(source.label, listing::Describe(names.status()));
     return kExitOk;
 }

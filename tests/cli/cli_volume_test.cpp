@@ -355,6 +355,18 @@ TEST_F(CliOnVolume, AVolumeCutShortListsWhatWasReadAndFails) {
     EXPECT_EQ(paths.count("/dir1"), 0u);  // its record lies past the end
 }
 
+// Cut after the table and before the directories' index buffers: the listing
+// is whole, the catalogue cannot be built.
+TEST_F(CliOnVolume, InfoShowsWhatWasReadWhenOnlyTheCatalogueFails) {
+    const fs::path cut = dir_ / "cut-after-table.img";
+    std::ofstream(cut, std::ios::binary) << ReadFile(image_).substr(0, 128 << 10);
+    const Result result = RunTool(dir_, {"info", cut});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_EQ(result.err, "tarnwick: " + cut.string() + ": error: read and parse indx\n");
+    EXPECT_NE(result.out.find("file records read:    "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("catalogue entries:    none (error: read and parse indx)\n"), std::string::npos) << result.out;
+}
+
 TEST_F(CliOnVolume, ADamagedRecordIsSkippedAndCountedOnOneLine) {
     std::string bytes = ReadFile(image_);
     // The last two bytes of the record's first stride no longer match its
