@@ -258,17 +258,29 @@ std::optional<std::string> OpenContainer(const std::string& path, std::shared_pt
     return std::nullopt;
 }
 
-// A drive letter may carry the volume's offset in the disk, as the library
-// reads it; an offset or partition on the command line comes first.
-std::optional<std::string> TakeDriveOffset(const Source& source, SourceOptions& options) {
-    if (source.letter == 0 || options.offset || options.partition) return std::nullopt;
-    const std::string variable = DriveVariable(source.letter) + "_OFFSET";
+// The byte count in the drive's variable ending in `suffix`, read as the
+// library reads it; `bytes` stays unset when the variable is.
+std::optional<std::string> DriveBytes(char letter, const char* suffix, std::optional<std::uint64_t>& bytes) {
+    const std::string variable = DriveVariable(letter) + suffix;
     const char* text = std::getenv(variable.c_str());
     if (text == nullptr || *text == '\0') return std::nullopt;
     char* end = nullptr;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    if (*end != '\0' || *text < '0' || *text > '9') return variable + " is not a number of bytes";
-    options.offset = value;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || *text < '0' || *text > '9') return variable + " is not a number of bytes";
+    bytes = static_cast<std::uint64_t>(value);
+    return std::nullopt;
+}
+
+// A drive letter may carry the volume's place in the disk, its first byte
+// and its length, as the library reads them; an offset or partition on the
+// command line comes first.
+std::optional<std::string> TakeDriveExtent(const Source& source, SourceOptions& options,
+                                           std::optional<std::uint64_t>& length) {
+    if (source.letter == 0 || options.offset || options.partition) return std::nullopt;
+    if (auto problem = DriveBytes(source.letter, "_OFFSET", options.offset)) return problem;
+    if (auto problem = DriveBytes(source.letter, "_LENGTH", length)) return problem;
+    if (length && !options.offset) options.offset = 0;
     return std::nullopt;
 }
 
@@ -281,12 +293,12 @@ void UseVolume(std::shared_ptr<platform::VolumeReader> disk, std::uint64_t start
 }
 
 std::optional<std::string> OpenAtOffset(std::shared_ptr<platform::VolumeReader> disk, std::uint64_t size,
-                                        std::uint64_t offset, OpenedSource& opened) {
+                                        std::uint64_t offset, std::optional<std::uint64_t> length, OpenedSource& opened) {
     if (offset >= size) {
         return "offset " + std::to_string(offset) + " is past the end (" + std::to_string(size) + " bytes)";
     }
     if (!IsNtfsBootSector(ReadBytes(*disk, offset, kSector))) return "no NTFS volume at offset " + std::to_string(offset);
-    UseVolume(std::move(disk), offset, size - offset, 0, opened);
+    UseVolume(std::move(disk), offset, std::min(size - offset, length.value_or(UINT64_MAX)), 0, opened);
     return std::nullopt;
 }
 
@@ -329,11 +341,12 @@ std::optional<std::string> ChoosePartition(const std::vector<Partition>& partiti
 }
 
 std::optional<std::string> Locate(const Source& source, SourceOptions options, OpenedSource& opened) {
-    if (auto problem = TakeDriveOffset(source, options)) return problem;
+    std::optional<std::uint64_t> length;
+    if (auto problem = TakeDriveExtent(source, options, length)) return problem;
     std::shared_ptr<platform::VolumeReader> disk;
     std::uint64_t size = 0;
     if (auto problem = OpenContainer(source.path, disk, size, opened)) return problem;
-    if (options.offset) return OpenAtOffset(std::move(disk), size, *options.offset, opened);
+    if (options.offset) return OpenAtOffset(std::move(disk), size, *options.offset, length, opened);
 
     const bool ntfsAtStart = IsNtfsBootSector(ReadBytes(*disk, 0, kSector));
     if (ntfsAtStart && options.partition) return std::string("no partition table: the source is an NTFS volume itself");
@@ -379,11 +392,7 @@ std::optional<std::string> ReadProblem(const OpenedSource& opened) {
 bool MapDriveToVolume(const Source& source, const OpenedSource& opened) {
     if (opened.evidenceFile || source.letter == 0) return false;
     const std::string variable = DriveVariable(source.letter);
-    if (opened.WholeFile()) {
-        unsetenv((variable + "_OFFSET").c_str());
-        unsetenv((variable + "_LENGTH").c_str());
-        return true;
-    }
+    // Set even for a whole file: a length the user gave stays the limit.
     return setenv((variable + "_OFFSET").c_str(), std::to_string(opened.offset).c_str(), 1) == 0 &&
            setenv((variable + "_LENGTH").c_str(), std::to_string(opened.length).c_str(), 1) == 0;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +101,26 @@ TEST(DiskSource, AVolumeOnItsOwnIsReadWhole) {
     ASSERT_FALSE(Open(kFirstVolume, {}, opened));
     EXPECT_TRUE(opened.WholeFile());
     ExpectVolume(opened, kFirstVolume);
+}
+
+// As a program using the library would name it: the volume's first byte and
+// its length in the disk, which the catalogue's load must keep.
+TEST(DiskSource, ADriveLetterKeepsTheExtentItsVariablesGive) {
+    if (!Usable(kDisks / "mbr.img")) GTEST_SKIP() << "mbr.img was not made";
+    const std::string length = std::to_string(fs::file_size(kFirstVolume));
+    setenv("TARNWICK_DRIVE_Q", (kDisks / "mbr.img").c_str(), 1);
+    setenv("TARNWICK_DRIVE_Q_OFFSET", "2097152", 1);
+    setenv("TARNWICK_DRIVE_Q_LENGTH", length.c_str(), 1);
+    Source source;
+    OpenedSource opened;
+    ASSERT_FALSE(ResolveSource("Q:", source));
+    const auto problem = OpenSource(source, {}, opened);
+    ASSERT_FALSE(problem) << *problem;
+    EXPECT_EQ(opened.length, fs::file_size(kFirstVolume));
+    ExpectVolume(opened, kFirstVolume);
+    EXPECT_TRUE(MapDriveToVolume(source, opened));
+    EXPECT_EQ(std::getenv("TARNWICK_DRIVE_Q_LENGTH"), length);
+    for (const char* name : {"TARNWICK_DRIVE_Q", "TARNWICK_DRIVE_Q_OFFSET", "TARNWICK_DRIVE_Q_LENGTH"}) unsetenv(name);
 }
 
 TEST(DiskSource, RefusalsSayWhyInOneLine) {
