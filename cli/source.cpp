@@ -274,10 +274,11 @@ std::optional<std::string> DriveBytes(char letter, const char* suffix, std::opti
 
 // A drive letter may carry the volume's place in the disk, its first byte
 // and its length, as the library reads them; an offset or partition on the
-// command line comes first.
+// command line comes first. A path borrows a free letter, whose variables
+// left over from elsewhere say nothing of it.
 std::optional<std::string> TakeDriveExtent(const Source& source, SourceOptions& options,
                                            std::optional<std::uint64_t>& length) {
-    if (source.letter == 0 || options.offset || options.partition) return std::nullopt;
+    if (!IsDriveLetter(source.label) || options.offset || options.partition) return std::nullopt;
     if (auto problem = DriveBytes(source.letter, "_OFFSET", options.offset)) return problem;
     if (auto problem = DriveBytes(source.letter, "_LENGTH", length)) return problem;
     if (length && !options.offset) options.offset = 0;

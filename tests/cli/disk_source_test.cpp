@@ -121,6 +121,13 @@ TEST(DiskSource, ADriveLetterKeepsTheExtentItsVariablesGive) {
     EXPECT_TRUE(MapDriveToVolume(source, opened));
     EXPECT_EQ(std::getenv("TARNWICK_DRIVE_Q_LENGTH"), length);
     for (const char* name : {"TARNWICK_DRIVE_Q", "TARNWICK_DRIVE_Q_OFFSET", "TARNWICK_DRIVE_Q_LENGTH"}) unsetenv(name);
+
+    // A path takes the free letter Z, but not an offset left for Z.
+    setenv("TARNWICK_DRIVE_Z_OFFSET", "512", 1);
+    ASSERT_FALSE(ResolveSource(kFirstVolume.string(), source));
+    EXPECT_FALSE(OpenSource(source, {}, opened));
+    EXPECT_TRUE(opened.WholeFile());
+    for (const char* name : {"TARNWICK_DRIVE_Z", "TARNWICK_DRIVE_Z_OFFSET", "TARNWICK_DRIVE_Z_LENGTH"}) unsetenv(name);
 }
 
 TEST(DiskSource, RefusalsSayWhyInOneLine) {
