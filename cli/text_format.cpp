@@ -111,11 +111,20 @@ constexpr std::int64_t kTicksEnd = (DaysFromCivil(10000, 1, 1) - kEpochDays1601)
 static_assert(CivilFromDays(0).year == 1970);
 static_assert(DaysFromCivil(1601, 1, 1) == -134774);
 
+// "00" to "99": two digits a division, for the millions of numbers a
+// listing writes.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 char* Digits(char* out, std::uint64_t value, int width) {
-    for (int i = width - 1; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
+    int i = width;
+    for (; i >= 2; i -= 2) {
+        std::memcpy(out + i - 2, kDigitPairs + 2 * (value % 100), 2);
+        value /= 100;
     }
+    if (i == 1) out[0] = static_cast<char>('0' + value % 10);
     return out + width;
 }
 
@@ -146,13 +155,22 @@ char* WriteNtfsTime(char* out, std::int64_t ticks) {
 
 char* WriteUnsigned(char* out, std::uint64_t value) {
     char digits[20];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) *out++ = digits[--n];
-    return out;
+    char* const end = digits + sizeof digits;
+    char* p = end;
+    while (value >= 100) {
+        p -= 2;
+        std::memcpy(p, kDigitPairs + 2 * (value % 100), 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        p -= 2;
+        std::memcpy(p, kDigitPairs + 2 * value, 2);
+    } else {
+        *--p = static_cast<char>('0' + value);
+    }
+    const auto length = static_cast<std::size_t>(end - p);
+    std::memcpy(out, p, length);
+    return out + length;
 }
 
 char* WriteInteger(char* out, std::int64_t value) {
