@@ -169,13 +169,21 @@ bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const 
 }
 
 char* ListingWriter::WriteTime(char* p, std::int64_t ticks) {
+    const TimeText* found = nullptr;
     for (const TimeText& t : times_) {
-        if (t.ticks == ticks) return Put(p, {t.text.data(), t.length});
+        if (t.ticks == ticks) found = &t;
     }
-    TimeText& t = times_[nextTime_++ % times_.size()];
-    t.ticks = ticks;
-    t.length = static_cast<std::size_t>(WriteNtfsTime(t.text.data(), ticks) - t.text.data());
-    return Put(p, {t.text.data(), t.length});
+    if (found == nullptr) {
+        TimeText& t = times_[nextTime_++ % times_.size()];
+        t.ticks = ticks;
+        t.length = static_cast<std::size_t>(WriteNtfsTime(t.text.data(), ticks) - t.text.data());
+        found = &t;
+    }
+    // Every time written is of one length (or none): a copy of known size
+    // is a few moves, not a call.
+    if (found->length != kTimeBound) return Put(p, {found->text.data(), found->length});
+    std::memcpy(p, found->text.data(), kTimeBound);
+    return p + kTimeBound;
 }
 
 void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
