@@ -3,13 +3,12 @@
 #include "output_buffer.h"
 #include "paths.h"
 #include "text_format.h"
+#include "ntfs/file_name.h"
 #include "ntfs/file_record.h"
 
 namespace tarnwick::cli {
 
 namespace {
-
-constexpr std::size_t kNameUnits = 256;
 
 // Columns and keys share the names of the catalogue entry's fields.
 constexpr std::string_view kCsvHeader =
@@ -97,8 +96,8 @@ void WriteCatalogueHeader(OutputBuffer& out, Format format) {
 }
 
 void WriteCatalogueEntry(OutputBuffer& out, Format format, const PathResolver& paths, const ResultRecord_Internal& entry) {
-    char name[kNameUnits * 3];
-    const std::size_t units = BoundedLength(entry.name, kNameUnits);
+    char name[Utf8Bound(kTextFieldUnits)];
+    const std::size_t units = BoundedLength(entry.name, kTextFieldUnits);
     const std::string_view nameUtf8(name, static_cast<std::size_t>(WriteUtf8(name, entry.name, units) - name));
     if (format == Format::Csv) {
         WriteCsv(out, paths, entry, nameUtf8);

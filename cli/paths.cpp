@@ -5,21 +5,20 @@
 
 #include "output_buffer.h"
 #include "text_format.h"
+#include "ntfs/file_name.h"
 #include "ntfs/file_record.h"
 
 namespace tarnwick::cli {
 
 namespace {
 
-constexpr std::size_t kNameUnits = 256;
-
 bool IsDirectory(const ResultRecord_Internal& entry) { return (entry.flag & kFlagDirectory) != 0; }
 
 // Orders two names of one directory: a directory reachable through two
 // parents (two links) must get the same path on every run.
 bool NameLess(const std::uint16_t* a, const std::uint16_t* b) {
-    const std::size_t la = BoundedLength(a, kNameUnits);
-    const std::size_t lb = BoundedLength(b, kNameUnits);
+    const std::size_t la = BoundedLength(a, kTextFieldUnits);
+    const std::size_t lb = BoundedLength(b, kTextFieldUnits);
     return std::lexicographical_compare(a, a + la, b, b + lb);
 }
 
@@ -70,7 +69,7 @@ PathResolver::PathResolver(std::span<const ResultRecord_Internal* const> entries
         }
     }
     for (Node& node : nodes_) {
-        const std::size_t units = BoundedLength(node.source, kNameUnits);
+        const std::size_t units = BoundedLength(node.source, kTextFieldUnits);
         const std::size_t offset = names_.size();
         names_.resize(offset + Utf8Bound(units));
         char* end = WriteUtf8(names_.data() + offset, node.source, units);
@@ -226,7 +225,7 @@ void PathResolver::WriteWalkedPath(OutputBuffer& out, std::int32_t parent, std::
 
 std::string PathResolver::Path(const ResultRecord_Internal& entry) const {
     OutputBuffer out(nullptr, 256);
-    const std::size_t units = BoundedLength(entry.name, kNameUnits);
+    const std::size_t units = BoundedLength(entry.name, kTextFieldUnits);
     std::string name(Utf8Bound(units), '\0');
     name.resize(static_cast<std::size_t>(WriteUtf8(name.data(), entry.name, units) - name.data()));
     WritePath(out, entry, name, Escape::None);
