@@ -363,6 +363,14 @@ void ReportDamage(const Source& source, const listing::Listing& result) {
                  damaged == 1 ? "" : "s");
 }
 
+// The last word of a command on the listing it used, once its output is out:
+// damage skipped, and a volume cut short as the failure (`detail` after it).
+int Conclude(const Source& source, const listing::Listing& result, const std::string& detail = "") {
+    ReportDamage(source, result);
+    if (result.status() != listing::ListingStatus::CutShort) return kExitOk;
+    return Failure(source.label, listing::Describe(result.status()) + detail);
+}
+
 int List(const Arguments& args) {
     Source source;
     OpenedSource opened;
@@ -380,12 +388,7 @@ int List(const Arguments& args) {
         ListingWriter(out, args.format, ListingColumns{args.listingOptions.deleted}).WriteAll(result);
     }
     if (auto exit = FinishOutput(out)) return *exit;
-    ReportDamage(source, result);
-    if (result.status() == listing::ListingStatus::CutShort) {
-        return Failure(source.label, std::string(listing::Describe(result.status())) + ": listed the " +
-                                         std::to_string(result.recordsRead()) + " file records read before it");
-    }
-    return kExitOk;
+    return Conclude(source, result, ": listed the " + std::to_string(result.recordsRead()) + " file records read before it");
 }
 
 int Du(const Arguments& args) {
@@ -408,9 +411,7 @@ int Du(const Arguments& args) {
                                                             : UsageFormat::JsonLines;
     WriteUsage(out, format, args.exactBytes, usage);
     if (auto exit = FinishOutput(out)) return *exit;
-    ReportDamage(source, result);
-    if (result.status() == listing::ListingStatus::CutShort) return Failure(source.label, listing::Describe(result.status()));
-    return kExitOk;
+    return Conclude(source, result);
 }
 
 std::size_t CountDirectories(const listing::Listing& names) {
@@ -489,10 +490,10 @@ int Info(const Arguments& args) {
     PrintListingCounts(names, listingMilliseconds);
     PrintCatalogueCounts(mapped && status == 0 ? &catalogue : nullptr, milliseconds, why);
     if (std::fflush(stdout) != 0) return Failure("standard output", std::string("write error: ") + std::strerror(errno));
+    // A volume cut short explains a refused catalogue better than the status does.
+    if (status == 0 || names.status() == listing::ListingStatus::CutShort) return Conclude(source, names);
     ReportDamage(source, names);
-    if (status != 0) return Failure(source.label, why);
-    if (names.status() == listing::ListingStatus::CutShort) return Failure(source.label, listing::Describe(names.status()));
-    return kExitOk;
+    return Failure(source.label, why);
 }
 
 }  // namespace

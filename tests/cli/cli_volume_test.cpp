@@ -359,7 +359,7 @@ TEST_F(CliOnVolume, AVolumeCutShortListsWhatWasReadAndFails) {
 // is whole, the catalogue cannot be built.
 TEST_F(CliOnVolume, InfoShowsWhatWasReadWhenOnlyTheCatalogueFails) {
     const fs::path cut = dir_ / "cut-after-table.img";
-    std::ofstream(cut, std::ios::binary) << ReadFile(image_).substr(0, 128 << 10);
+    std::ofstream(cut, std::ios::binary) << ReadFile(image_).substr(0, 256 << 10);
     const Result result = RunTool(dir_, {"info", cut});
     EXPECT_EQ(result.exit, 1);
     EXPECT_EQ(result.err, "tarnwick: " + cut.string() + ": error: read and parse indx\n");
