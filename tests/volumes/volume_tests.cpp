@@ -28,6 +28,26 @@ std::string Fls(const std::string& image, int* status) {
     return RunCommand("fls -r -p " + Quote(image) + " 2>/dev/null", status);
 }
 
+// The expected catalogue, when the builder's reader could make one, and the
+// loaded one, when the load succeeded, each agree with fls up to the
+// documented differences. Returns the load's status.
+std::int32_t ExpectAgreementWithFls(const std::string& image, const std::string& expectedPath, const std::string& indexNamesPath,
+                            const std::string& flsListing) {
+    const auto fls = ParseFls(flsListing);
+    const auto indexNames = ReadIndexNames(indexNamesPath);
+    const auto expected = ReadExpected(expectedPath);
+    if (expected.status == 0) {
+        const auto check = CompareWithFls(expected.rows, fls, indexNames);
+        EXPECT_TRUE(check.ok) << image << ", expected catalogue vs fls:\n" << check.report;
+    }
+    const auto loaded = LoadThroughLibrary(image);
+    if (loaded.status == 0) {
+        const auto check = CompareWithFls(loaded.rows, fls, indexNames);
+        EXPECT_TRUE(check.ok) << image << ", loaded catalogue vs fls:\n" << check.report;
+    }
+    return loaded.status;
+}
+
 class BuiltVolume : public ::testing::TestWithParam<Volume> {};
 
 // The catalogue the library loads equals the one derived from the volume by
@@ -46,19 +66,9 @@ TEST_P(BuiltVolume, AgreesWithFls) {
     const auto& v = GetParam();
     if (!HaveTool("fls")) GTEST_SKIP() << "fls (sleuthkit) is not installed";
     int status = 0;
-    const auto fls = ParseFls(Fls(v.image, &status));
+    const std::string fls = Fls(v.image, &status);
     ASSERT_EQ(status, 0) << "fls failed on " << v.image;
-    const auto indexNames = ReadIndexNames(v.indexNames);
-    const auto expected = ReadExpected(v.expected);
-    if (expected.status == 0) {
-        const auto check = CompareWithFls(expected.rows, fls, indexNames);
-        EXPECT_TRUE(check.ok) << v.name << ", expected catalogue vs fls:\n" << check.report;
-    }
-    const auto loaded = LoadThroughLibrary(v.image);
-    if (loaded.status == 0) {
-        const auto check = CompareWithFls(loaded.rows, fls, indexNames);
-        EXPECT_TRUE(check.ok) << v.name << ", loaded catalogue vs fls:\n" << check.report;
-    }
+    ExpectAgreementWithFls(v.image, v.expected, v.indexNames, fls);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, BuiltVolume, ::testing::ValuesIn(BuiltVolumes()),
@@ -111,17 +121,7 @@ TEST_P(SharedVolume, AgreesWithFls) {
     if (status != 0) GTEST_SKIP() << "fls cannot read " << image;
     std::string expectedPath, indexNames;
     if (!Derive(image, expectedPath, indexNames)) GTEST_SKIP() << "libntfs-3g cannot read " << image;
-    const auto fls = ParseFls(listing);
-    const auto names = ReadIndexNames(indexNames);
-    const auto expected = ReadExpected(expectedPath);
-    if (expected.status == 0) {
-        const auto check = CompareWithFls(expected.rows, fls, names);
-        EXPECT_TRUE(check.ok) << image << ", expected catalogue vs fls:\n" << check.report;
-    }
-    const auto loaded = LoadThroughLibrary(image);
-    ASSERT_EQ(loaded.status, 0) << image << ": load status";
-    const auto check = CompareWithFls(loaded.rows, fls, names);
-    EXPECT_TRUE(check.ok) << image << ", loaded catalogue vs fls:\n" << check.report;
+    EXPECT_EQ(ExpectAgreementWithFls(image, expectedPath, indexNames, listing), 0) << image << ": load status";
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, SharedVolume, ::testing::ValuesIn(kSharedImages),
