@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "catalogue_rows.h"
 #include "ntfs/file_record.h"
 #include "platform/utf16.h"
 #include "text.h"
@@ -21,19 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using tarnwick::cli::test::ParseCsv;
-using tarnwick::cli::test::ReadFile;
 using tarnwick::cli::test::RunTool;
-
-std::vector<std::string> Split(const std::string& line, char separator) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = line.find(separator, start);
-        fields.push_back(line.substr(start, end - start));
-        if (end == std::string::npos) return fields;
-        start = end + 1;
-    }
-}
 
 // Through the C library's calendar, not the tool's.
 std::string IsoTime(long long ticks) {
@@ -56,23 +42,18 @@ TEST_P(CliOnBuiltVolume, EveryLineCarriesTheExpectedFields) {
     const fs::path expected = dir / (GetParam() + ".expected.tsv");
     if (!fs::exists(image) || !fs::exists(expected)) GTEST_SKIP() << "not built: " << image;
 
+    const volume_tests::Expected catalogue = volume_tests::ReadExpected(expected.string());
     std::multiset<std::vector<std::string>> want;
-    int status = 0;
-    std::istringstream lines(ReadFile(expected));
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("# status\t", 0) == 0) status = std::stoi(line.substr(9));
-        if (line.empty() || line[0] == '#') continue;
-        const auto f = Split(line, '\t');
-        ASSERT_GE(f.size(), 11u) << line;
-        const long long flag = std::stoll(f[2]);
-        want.insert({f[1], f[0], tarnwick::Utf16ToUtf8(volume_builder::UnescapeName(f[10])), (flag & tarnwick::kFlagDirectory) != 0 ? "directory" : "file",
-                     f[5], f[4], IsoTime(std::stoll(f[6])), IsoTime(std::stoll(f[7])), IsoTime(std::stoll(f[8])),
-                     IsoTime(std::stoll(f[9])), f[2]});
+    for (const volume_tests::Row& r : catalogue.rows) {
+        want.insert({std::to_string(r.id), std::to_string(r.parentId), tarnwick::Utf16ToUtf8(volume_builder::UnescapeName(r.name)),
+                     (r.flag & tarnwick::kFlagDirectory) != 0 ? "directory" : "file", std::to_string(r.actualSize),
+                     std::to_string(r.allocatedSize), IsoTime(r.creationTime), IsoTime(r.modificationTime),
+                     IsoTime(r.mftModificationTime), IsoTime(r.accessTime), std::to_string(r.flag)});
     }
 
     const tarnwick::cli::test::ScratchDir scratch;
     const auto run = RunTool(scratch.path(), {"list", "--catalogue", image.string()});
-    if (status != 0) {
+    if (catalogue.status != 0) {
         EXPECT_EQ(run.exit, 1);
         EXPECT_NE(run.err.find(": error: "), std::string::npos) << run.err;
         return;
