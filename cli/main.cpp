@@ -176,7 +176,7 @@ std::optional<std::size_t> Count(std::string_view text, std::size_t limit) {
 
 // The value of option `name` at rest[i], given as "--name VALUE" or
 // "--name=VALUE"; moves i past it. Nullopt when rest[i] is another option;
-// a problem when the value is missing.
+// `missing` when the line ends where the value should be.
 std::optional<std::string_view> TakeValue(std::span<const std::string_view> rest, std::size_t& i, std::string_view name,
                                           bool& missing) {
     const std::string_view arg = rest[i];
@@ -186,7 +186,7 @@ std::optional<std::string_view> TakeValue(std::span<const std::string_view> rest
     return missing ? std::string_view() : rest[++i];
 }
 
-// --help and --version answer at once, whatever else is on the line.
+// --help and --version answer at once, whatever follows them.
 std::optional<int> TakeInformationOption(std::string_view arg) {
     if (arg == "--help" || arg == "-h") {
         Print(stdout, kUsage);
