@@ -15,6 +15,7 @@
 #include "bodyfile.h"
 #include "du.h"
 #include "listing_output.h"
+#include "option_value.h"
 #include "ntfs/file_record.h"
 #include "output_buffer.h"
 #include "platform/platform.h"
@@ -172,18 +173,6 @@ std::optional<std::size_t> Count(std::string_view text, std::size_t limit) {
         value = value * 10 + static_cast<std::size_t>(c - '0');
     }
     return value <= limit ? std::optional<std::size_t>(value) : std::nullopt;
-}
-
-// The value of option `name` at rest[i], given as "--name VALUE" or
-// "--name=VALUE"; moves i past it. Nullopt when rest[i] is another option;
-// `missing` when the line ends where the value should be.
-std::optional<std::string_view> TakeValue(std::span<const std::string_view> rest, std::size_t& i, std::string_view name,
-                                          bool& missing) {
-    const std::string_view arg = rest[i];
-    if (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=') return arg.substr(name.size() + 1);
-    if (arg != name) return std::nullopt;
-    missing = i + 1 == rest.size();
-    return missing ? std::string_view() : rest[++i];
 }
 
 // --help and --version answer at once, whatever follows them.

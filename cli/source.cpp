@@ -16,6 +16,7 @@
 
 #include "byte_size.h"
 #include "ewf_source.h"
+#include "option_value.h"
 #include "partition_table.h"
 
 namespace tarnwick::cli {
@@ -400,32 +401,29 @@ bool MapDriveToVolume(const Source& source, const OpenedSource& opened) {
 
 bool TakeSourceOption(std::span<const std::string_view> args, std::size_t& i, SourceOptions& options,
                       std::string& problem) {
-    const std::string_view arg = args[i];
     std::string_view name;
+    std::optional<std::string_view> value;
+    bool missing = false;
     for (const std::string_view known : {std::string_view("--offset"), std::string_view("--partition")}) {
-        if (arg == known || (arg.starts_with(known) && arg.size() > known.size() && arg[known.size()] == '=')) name = known;
+        if (value) break;
+        value = TakeValue(args, i, known, missing);
+        name = known;
     }
-    if (name.empty()) return false;
-    std::string_view value;
-    if (arg == name) {
-        if (i + 1 == args.size()) {
-            problem = std::string(name) + (name == "--offset" ? " needs a number of bytes" : " needs a partition number");
-            return true;
-        }
-        value = args[++i];
-    } else {
-        value = arg.substr(name.size() + 1);
+    if (!value) return false;
+    if (missing) {
+        problem = std::string(name) + (name == "--offset" ? " needs a number of bytes" : " needs a partition number");
+        return true;
     }
     std::uint64_t number = 0;
-    const bool digits = !value.empty() && value.size() <= 19 &&
-                        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-    for (const char c : value) number = digits ? number * 10 + static_cast<std::uint64_t>(c - '0') : 0;
+    const bool digits = !value->empty() && value->size() <= 19 &&
+                        std::all_of(value->begin(), value->end(), [](char c) { return c >= '0' && c <= '9'; });
+    for (const char c : *value) number = digits ? number * 10 + static_cast<std::uint64_t>(c - '0') : 0;
     if (name == "--offset") {
-        if (!digits) problem = "--offset takes a number of bytes, not '" + std::string(value) + "'";
+        if (!digits) problem = "--offset takes a number of bytes, not '" + std::string(*value) + "'";
         options.offset = number;
     } else {
         if (!digits || number == 0 || number > 1000000) {
-            problem = "--partition takes a partition number from 1, not '" + std::string(value) + "'";
+            problem = "--partition takes a partition number from 1, not '" + std::string(*value) + "'";
         }
         options.partition = static_cast<int>(number);
     }
