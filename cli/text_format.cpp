@@ -154,22 +154,26 @@ char* WriteNtfsTime(char* out, std::int64_t ticks) {
 }
 
 char* WriteUnsigned(char* out, std::uint64_t value) {
-    char digits[20];
-    char* const end = digits + sizeof digits;
-    char* p = end;
+    // Counted first, the digits go straight to their places: no copy of a
+    // length known only at run time, which costs a call of memmove.
+    std::size_t length = 1;
+    for (std::uint64_t rest = value;; rest /= 10000, length += 4) {
+        if (rest < 10) break;
+        if (rest < 100) { length += 1; break; }
+        if (rest < 1000) { length += 2; break; }
+        if (rest < 10000) { length += 3; break; }
+    }
+    char* p = out + length;
     while (value >= 100) {
         p -= 2;
         std::memcpy(p, kDigitPairs + 2 * (value % 100), 2);
         value /= 100;
     }
     if (value >= 10) {
-        p -= 2;
-        std::memcpy(p, kDigitPairs + 2 * value, 2);
+        std::memcpy(p - 2, kDigitPairs + 2 * value, 2);
     } else {
-        *--p = static_cast<char>('0' + value);
+        p[-1] = static_cast<char>('0' + value);
     }
-    const auto length = static_cast<std::size_t>(end - p);
-    std::memcpy(out, p, length);
     return out + length;
 }
 
