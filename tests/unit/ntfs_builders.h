@@ -87,7 +87,7 @@ public:
         Put32(bytes_, next_ + 4, static_cast<std::uint32_t>(length));
         Put16(bytes_, next_ + 16, static_cast<std::uint16_t>(value.size()));
         Put16(bytes_, next_ + 20, 24);
-        std::memcpy(bytes_.data() + next_ + 24, value.data(), value.size());
+        if (!value.empty()) std::memcpy(bytes_.data() + next_ + 24, value.data(), value.size());
         next_ += length;
         return *this;
     }
