@@ -65,8 +65,11 @@ void ListingBuilder::Expect(std::uint64_t rows) {
     // the arrays then grow as rows really come.
     constexpr std::uint64_t kMostReserved = 1 << 22;
     rows = std::min(rows, kMostReserved);
-    listing_.rows_.reserve(static_cast<std::size_t>(rows + rows / 8));
-    listing_.arena_.reserve(static_cast<std::size_t>(rows * 16));
+    // Reserved pages cost nothing until touched, while growing copies the
+    // array into fresh ones: room for the longer names of some volumes
+    // (23 units on average on a generated one) and for hard links.
+    listing_.rows_.reserve(static_cast<std::size_t>(rows + rows / 4));
+    listing_.arena_.reserve(static_cast<std::size_t>(rows * 48));
 }
 
 std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
