@@ -24,10 +24,6 @@
 #include "text_format.h"
 #include "volume/boot_sector.h"
 
-#ifndef TARNWICK_VERSION
-#define TARNWICK_VERSION "0.0.0"
-#endif
-
 namespace {
 
 using namespace tarnwick::cli;
