@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows deliverable: builds Tarnwick.dll for x64 and x86 with mingw-w64,
-# checks both export tables and imports, builds the x86 test programs (this
-# machine's kernel runs no 32-bit programs), and runs the x64 tests and the
+# checks both export tables and imports, builds the x86 test programs (hosts whose
+# kernel runs no 32-bit programs cannot run them), and runs the x64 tests and the
 # end-to-end raw-drive loads under Wine against the Linux build's catalogues.
 # The packages come from scripts/packages.d/windows.txt.
 set -euo pipefail

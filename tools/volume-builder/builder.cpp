@@ -22,15 +22,15 @@ namespace {
 
 const ntfschar* Units(const std::u16string& name) { return reinterpret_cast<const ntfschar*>(name.data()); }
 
-void RunMkntfs(const VolumeSpec& spec, const std::string& image) {
+void RunMkntfs(const VolumeFormat& format, const std::string& image) {
     const int fd = ::open(image.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
     if (fd < 0) Fail("create " + image);
-    if (::ftruncate(fd, static_cast<off_t>(spec.size)) != 0) { ::close(fd); Fail("size " + image); }
+    if (::ftruncate(fd, static_cast<off_t>(format.size)) != 0) { ::close(fd); Fail("size " + image); }
     ::close(fd);
-    const std::string cluster = std::to_string(spec.cluster);
-    const std::string sector = std::to_string(spec.sector);
+    const std::string cluster = std::to_string(format.cluster);
+    const std::string sector = std::to_string(format.sector);
     std::vector<std::string> args = {"mkntfs", "-Q", "-F", "-q", "-c", cluster, "-s", sector,
-                                     "-p", "0", "-H", "0", "-S", "0", "-L", spec.label, image};
+                                     "-p", "0", "-H", "0", "-S", "0", "-L", format.label, image};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

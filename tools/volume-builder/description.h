@@ -30,7 +30,7 @@ namespace volume_builder {
 
 using Path = std::vector<std::u16string>;
 
-struct VolumeSpec {
+struct VolumeFormat {
     std::uint64_t size = 64ull << 20;
     std::uint32_t cluster = 4096;
     std::uint32_t sector = 512;
@@ -48,7 +48,7 @@ struct Step {
 };
 
 struct Description {
-    VolumeSpec volume;
+    VolumeFormat volume;
     std::vector<Step> steps;
 };
 
