@@ -431,12 +431,7 @@ protected:
 
     // The decompressed image, or an empty path when it is not there.
     fs::path Image(const std::string& name) {
-        const fs::path packed = images_ / (name + ".xz");
-        if (!fs::exists(packed)) return {};
-        const fs::path image = dir_ / packed.stem().filename();
-        const std::string command = "xz -dc '" + packed.string() + "' > '" + image.string() + "'";
-        if (std::system(command.c_str()) != 0) return {};
-        return image;
+        return tarnwick::testdata::UnpackedSharedImage(name, dir_ / fs::path(name).filename());
     }
 
     fs::path images_;

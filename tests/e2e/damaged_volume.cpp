@@ -64,10 +64,8 @@ std::uint64_t Little(const std::vector<std::uint8_t>& b, std::size_t at, std::si
 }  // namespace
 
 std::optional<Volume> Volume::Shared(const std::string& relative) {
-    const fs::path source = tarnwick::testdata::SharedImagesDir() / (relative + ".xz");
-    if (!fs::exists(source)) return std::nullopt;
-    const fs::path image = WorkDir() / fs::path(relative).filename();
-    if (!MakeOnce(image, "xz -dc '" + source.string() + "' >")) return std::nullopt;
+    const fs::path image = tarnwick::testdata::UnpackedSharedImage(relative, WorkDir() / fs::path(relative).filename());
+    if (image.empty()) return std::nullopt;
     Volume v;
     v.name_ = fs::path(relative).filename().string();
     v.path_ = image.string();

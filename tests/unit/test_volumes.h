@@ -52,14 +52,7 @@ inline std::string FreshVolume(const std::string& name, int megabytes = 16, int 
 
 // One of the real images, decompressed once; "" when it is not there.
 inline std::string SharedImage(const std::string& relative) {
-    const auto source = testdata::SharedImagesDir() / (relative + ".xz");
-    if (!std::filesystem::exists(source)) return "";
-    const auto path = ScratchDir() / std::filesystem::path(relative).filename();
-    if (!std::filesystem::exists(path)) {
-        const std::string command = "xz -dc '" + source.string() + "' > '" + path.string() + "'";
-        if (std::system(command.c_str()) != 0) return "";
-    }
-    return path.string();
+    return testdata::UnpackedSharedImage(relative, ScratchDir() / std::filesystem::path(relative).filename()).string();
 }
 
 }  // namespace tarnwick::testing

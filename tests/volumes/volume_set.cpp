@@ -3,8 +3,6 @@
 #include "../shared_images.h"
 #include "catalogue_rows.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -53,23 +51,11 @@ std::string SharedImageFile(const SharedImage& s, const std::string& suffix) {
 }
 
 std::string UnpackedImage(const SharedImage& s) {
-    const std::string packed = SharedImageFile(s, s.sparseTar ? ".tar.xz" : ".xz");
-    if (packed.empty()) return {};
-    const fs::path dir = fs::path(TARNWICK_VOLUMES_SCRATCH) / s.folder;
-    const fs::path image = dir / s.file;
-    if (fs::exists(image)) return image;
-    fs::create_directories(dir);
-    // Unpack beside the target and rename, so parallel tests never see half an image.
-    const fs::path temp = dir / (".unpack-" + std::to_string(::getpid()));
-    fs::create_directories(temp);
-    int status = 0;
-    if (s.sparseTar)
-        RunCommand("tar -xJf " + Quote(packed) + " -C " + Quote(temp), &status);
-    else
-        RunCommand("xz -dc " + Quote(packed) + " > " + Quote(temp / s.file), &status);
-    if (status != 0) throw std::runtime_error("cannot unpack " + packed);
-    fs::rename(temp / s.file, image);
-    fs::remove_all(temp);
+    if (SharedImageFile(s, s.sparseTar ? ".tar.xz" : ".xz").empty()) return {};
+    const std::string relative = std::string(s.folder) + "/" + s.file;
+    const fs::path image =
+        tarnwick::testdata::UnpackedSharedImage(relative, fs::path(TARNWICK_VOLUMES_SCRATCH) / relative, s.sparseTar);
+    if (image.empty()) throw std::runtime_error("cannot unpack " + relative);
     return image;
 }
 
