@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "ntfs/attribute.h"
 #include "ntfs/file_name.h"
@@ -86,6 +88,28 @@ std::optional<Volume> Volume::Formatted(int megabytes, int clusterSize) {
     v.path_ = image.string();
     if (!v.Map()) return std::nullopt;
     return v;
+}
+
+const Volume* Volume::Named(const std::string& source) {
+    static std::map<std::string, std::optional<Volume>> volumes;
+    auto found = volumes.find(source);
+    if (found == volumes.end()) {
+        std::optional<Volume> v;
+        if (source.rfind("mkntfs-", 0) == 0) {
+            const auto dash = source.find('-', 7);
+            v = Formatted(std::stoi(source.substr(7, dash - 7)), std::stoi(source.substr(dash + 1)));
+        } else {
+            v = Shared(source);
+        }
+        found = volumes.emplace(source, std::move(v)).first;
+    }
+    return found->second ? &*found->second : nullptr;
+}
+
+std::string ParamName(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name;
+    for (const char c : info.param) name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
+    return name;
 }
 
 bool Volume::Map() {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +61,10 @@ public:
     // A volume the project's volume builder makes from `description` (the
     // language of tests/volumes/*.vol); nullopt when the builder is not built.
     static std::optional<Volume> Built(const std::string& name, const std::string& description);
+    // The volume a test parameter names, made once per process:
+    // "mkntfs-<MiB>-<cluster>" formats a fresh volume, anything else names
+    // an image of the shared folder; nullptr when it cannot be had here.
+    static const Volume* Named(const std::string& source);
 
     const std::string& name() const { return name_; }
     const std::string& path() const { return path_; }
@@ -126,5 +131,8 @@ public:
 
 // Loads the image file at `path` through a mapped drive letter.
 std::int32_t LoadImage(const std::string& path, std::size_t& count);
+
+// A volume parameter as a test name made of what gtest allows.
+std::string ParamName(const ::testing::TestParamInfo<std::string>& info);
 
 }  // namespace tarnwick::e2e

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -21,28 +23,10 @@
 namespace tarnwick::e2e {
 namespace {
 
-// "mkntfs-<MiB>-<cluster>" formats a fresh volume; anything else names an
-// image of the shared folder.
-const Volume* Get(const std::string& source) {
-    static std::map<std::string, std::optional<Volume>> volumes;
-    auto found = volumes.find(source);
-    if (found == volumes.end()) {
-        std::optional<Volume> v;
-        if (source.rfind("mkntfs-", 0) == 0) {
-            const auto dash = source.find('-', 7);
-            v = Volume::Formatted(std::stoi(source.substr(7, dash - 7)), std::stoi(source.substr(dash + 1)));
-        } else {
-            v = Volume::Shared(source);
-        }
-        found = volumes.emplace(source, std::move(v)).first;
-    }
-    return found->second ? &*found->second : nullptr;
-}
-
 class DamagedVolume : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        volume_ = Get(GetParam());
+        volume_ = Volume::Named(GetParam());
         if (volume_ == nullptr) GTEST_SKIP() << GetParam() << " is not available here";
         ASSERT_EQ(volume_->referenceStatus, 0) << "the undamaged volume must load";
         ASSERT_GT(volume_->referenceCount, 0u);
@@ -94,6 +78,17 @@ protected:
             if (b.indx && !V().Entries(b.offset).empty()) return b.offset;
         }
         return -1;
+    }
+
+    // The indexed directory, its record (in one piece) and where the
+    // record's index allocation attribute starts; nullopt where there is none.
+    std::optional<std::tuple<const Directory*, const MftRecord*, std::size_t>> IndexedFolder() const {
+        const Directory* directory = V().IndexedDirectory();
+        const MftRecord* record = directory != nullptr ? V().Record(directory->position) : nullptr;
+        if (record == nullptr || !record->contiguous()) return std::nullopt;
+        const auto allocation = V().Attribute(record->offset(), attribute::kIndexAllocation);
+        if (!allocation.has_value()) return std::nullopt;
+        return std::tuple{directory, record, *allocation};
     }
 
     const Volume* volume_ = nullptr;
@@ -274,27 +269,24 @@ TEST_P(DamagedVolume, RunsOutsideTheVolumeFailTheirRead) {
         ExpectLoad(d, -111, "table run longer than the volume");
     }
 
-    const Directory* directory = V().IndexedDirectory();
-    ASSERT_NE(directory, nullptr);
-    const MftRecord* record = V().Record(directory->position);
-    ASSERT_TRUE(record != nullptr && record->contiguous());
-    const auto allocation = V().Attribute(record->offset(), attribute::kIndexAllocation);
-    ASSERT_TRUE(allocation.has_value());
+    const auto folder = IndexedFolder();
+    ASSERT_TRUE(folder.has_value()) << "an indexed directory whose record is in one piece";
+    const auto [directory, record, allocation] = *folder;
     const std::uint64_t buffersPerRun = static_cast<std::uint64_t>(std::max<std::int64_t>(1, V().indexSize() / V().clusterSize()));
     {
         Damaged d(V());
-        ASSERT_TRUE(RewriteFirstRun(d, V(), record->offset(), *allocation, buffersPerRun, 1, 0x7FFFFFF0, 4));
+        ASSERT_TRUE(RewriteFirstRun(d, V(), record->offset(), allocation, buffersPerRun, 1, 0x7FFFFFF0, 4));
         ExpectLoad(d, -113, "index run beyond the end of the volume");
     }
     {
         Damaged d(V());
-        ASSERT_TRUE(RewriteFirstRun(d, V(), record->offset(), *allocation, buffersPerRun, 1, 0xF0000000, 4));
+        ASSERT_TRUE(RewriteFirstRun(d, V(), record->offset(), allocation, buffersPerRun, 1, 0xF0000000, 4));
         ExpectLoad(d, -113, "index run at a negative cluster");
     }
     {
         Damaged d(V());
         const auto lcn = static_cast<std::uint64_t>(directory->buffers.front().offset / V().clusterSize());
-        ASSERT_TRUE(RewriteFirstRun(d, V(), record->offset(), *allocation, 0x7FFFFF, 3, lcn, SignedWidth(lcn)));
+        ASSERT_TRUE(RewriteFirstRun(d, V(), record->offset(), allocation, 0x7FFFFF, 3, lcn, SignedWidth(lcn)));
         ExpectLoad(d, -113, "index run longer than the volume");
         // The same in a file as long as the run claims, which reads as
         // zeros: the volume still ends where its boot sector says, so the
@@ -343,14 +335,11 @@ TEST_P(DamagedVolume, RepeatedRunsAreRefusedOrReadOnce) {
         Damaged d(V());
         if (RepeatFirstRun(d, V(), r0, *data, 64) >= 1) ExpectLoad(d, -109, "table run repeated");
     }
-    const Directory* directory = V().IndexedDirectory();
-    ASSERT_NE(directory, nullptr);
-    const MftRecord* record = V().Record(directory->position);
-    ASSERT_TRUE(record != nullptr && record->contiguous());
-    const auto allocation = V().Attribute(record->offset(), attribute::kIndexAllocation);
-    ASSERT_TRUE(allocation.has_value());
+    const auto folder = IndexedFolder();
+    ASSERT_TRUE(folder.has_value()) << "an indexed directory whose record is in one piece";
+    const auto [directory, record, allocation] = *folder;
     Damaged d(V());
-    const int copies = RepeatFirstRun(d, V(), record->offset(), *allocation, 64);
+    const int copies = RepeatFirstRun(d, V(), record->offset(), allocation, 64);
     ASSERT_GE(copies, 1);
     const std::size_t count = ExpectLoad(d, {0, -101}, "index run repeated " + std::to_string(copies) + " times");
     EXPECT_LE(count, V().referenceCount) << "no entry is catalogued twice";
@@ -381,17 +370,14 @@ TEST_P(DamagedVolume, AttributeAndEntryLengthsOfZeroAndAllOnes) {
         }
     }
 
-    const Directory* directory = V().IndexedDirectory();
-    ASSERT_NE(directory, nullptr);
-    const MftRecord* record = V().Record(directory->position);
-    ASSERT_TRUE(record != nullptr && record->contiguous());
-    const auto allocation = V().Attribute(record->offset(), attribute::kIndexAllocation);
-    ASSERT_TRUE(allocation.has_value());
+    const auto folder = IndexedFolder();
+    ASSERT_TRUE(folder.has_value()) << "an indexed directory whose record is in one piece";
+    const auto [directory, record, allocation] = *folder;
     for (const std::uint32_t length : {0u, 0xFFFFu}) {
         // The directory loses its index allocation: its entries are missing,
         // everything else is read.
         Damaged d(V());
-        d.PutProtected(record->offset(), *allocation + attribute::kLength, length, 4);
+        d.PutProtected(record->offset(), allocation + attribute::kLength, length, 4);
         const std::size_t count = ExpectLoad(d, {0, -101}, "directory's index allocation of length " + std::to_string(length));
         EXPECT_LT(count, V().referenceCount);
     }
@@ -464,16 +450,10 @@ TEST_P(DamagedVolume, ParentCyclesAreCataloguedAsTheyStand) {
     ExpectLoad(d, 0, "parent cycles");
 }
 
-std::string Name(const ::testing::TestParamInfo<std::string>& info) {
-    std::string name;
-    for (const char c : info.param) name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
-    return name;
-}
-
 INSTANTIATE_TEST_SUITE_P(Volumes, DamagedVolume,
                          ::testing::Values("mkntfs-8-4096", "mkntfs-4-512", "grr/ntfs_img.dd", "colinfinck-ntfs/testfs1",
                                            "tsk-test-data/7-ntfs-undel.dd", "dfir_ntfs/ntfs_index.raw"),
-                         Name);
+                         ParamName);
 
 }  // namespace
 }  // namespace tarnwick::e2e

@@ -53,15 +53,8 @@ Result List(const std::vector<std::uint8_t>& bytes) {
 class DamagedListing : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        static std::map<std::string, std::optional<Volume>> volumes;
-        auto found = volumes.find(GetParam());
-        if (found == volumes.end()) {
-            const std::string& source = GetParam();
-            found = volumes.emplace(source, source.starts_with("mkntfs") ? Volume::Formatted(8, 4096) : Volume::Shared(source))
-                        .first;
-        }
-        if (!found->second) GTEST_SKIP() << GetParam() << " is not available here";
-        volume_ = &*found->second;
+        volume_ = Volume::Named(GetParam());
+        if (volume_ == nullptr) GTEST_SKIP() << GetParam() << " is not available here";
         reference_ = List(volume_->bytes());
         ASSERT_EQ(reference_.status, ListingStatus::Complete);
         ASSERT_EQ(reference_.damaged, 0u);
@@ -154,12 +147,6 @@ TEST_P(DamagedListing, AFolderMadeItsOwnParentTakesItsTreeUnderTheOrphans) {
         if (path != folderPath && !path.starts_with(folderPath + u"/")) continue;
         EXPECT_EQ(cycle.paths.at(name), u"/$OrphanFiles/" + folderName + path.substr(folderPath.size()));
     }
-}
-
-std::string ParamName(const ::testing::TestParamInfo<std::string>& info) {
-    std::string name;
-    for (const char c : info.param) name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
-    return name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, DamagedListing,
