@@ -7,18 +7,15 @@
 #include <vector>
 
 #include "catalogue/finish_catalogue.h"
+#include "catalogue_text.h"
 #include "ntfs/file_name.h"
 
 namespace tarnwick {
 namespace {
 
-NameRef Ref(const std::u16string& text) { return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}; }
+using testing::Text;
 
-std::u16string Text(const std::uint16_t* field) {
-    std::u16string out;
-    for (; *field != 0; ++field) out.push_back(static_cast<char16_t>(*field));
-    return out;
-}
+NameRef Ref(const std::u16string& text) { return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}; }
 
 class Finish : public ::testing::Test {
 protected:
