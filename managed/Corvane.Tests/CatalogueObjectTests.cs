@@ -9,28 +9,9 @@ namespace Corvane.Tests
     /// The disposable catalogue object: the same entries as <see cref="MftClass"/> gives, its times as
     /// dates, its one exception type, and its hold on the process-wide native catalogue.
     /// </summary>
-    public sealed class CatalogueObjectTests : IDisposable
+    public sealed class CatalogueObjectTests : LoadingTests
     {
-        private const char Letter = 'T';
-
         public static IEnumerable<object[]> Images => CatalogueTests.Images;
-
-        public CatalogueObjectTests() => Release();
-
-        public void Dispose() => Release();
-
-        private static void Release()
-        {
-            Native.Clear();
-            MftClass.loadedCount = 0;
-        }
-
-        private static uint Mount(string image)
-        {
-            string path = Volumes.Get(image);
-            Skip.If(path == null, $"volume {image} is not available here");
-            return Drives.Map(Letter, path);
-        }
 
         [SkippableTheory]
         [MemberData(nameof(Images))]

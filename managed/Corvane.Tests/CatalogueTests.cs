@@ -11,10 +11,8 @@ namespace Corvane.Tests
     /// Loads of real NTFS volumes through the wrapper, against the native copy of the same
     /// catalogue, and the wrapper's answers in each state of the process-wide catalogue.
     /// </summary>
-    public sealed unsafe class CatalogueTests : IDisposable
+    public sealed unsafe class CatalogueTests : LoadingTests
     {
-        private const char Letter = 'T';
-
         public static IEnumerable<object[]> Images => Volumes.Built().Concat(new[]
         {
             Volumes.Made,
@@ -25,24 +23,6 @@ namespace Corvane.Tests
             "tsk-test-data/7-ntfs-undel.dd",
             "tsk-test-data/8-jpeg-search.dd",
         }).Select(image => new object[] { image });
-
-        public CatalogueTests() => Release();
-
-        public void Dispose() => Release();
-
-        // Every test starts and ends with nothing loaded, whatever an earlier one left behind.
-        private static void Release()
-        {
-            Native.Clear();
-            MftClass.loadedCount = 0;
-        }
-
-        private static uint Mount(string image)
-        {
-            string path = Volumes.Get(image);
-            Skip.If(path == null, $"volume {image} is not available here");
-            return Drives.Map(Letter, path);
-        }
 
         private static ResultRecord[] LoadThroughWrapper(uint drive)
         {
