@@ -68,11 +68,7 @@ std::uint64_t Little(const std::vector<std::uint8_t>& b, std::size_t at, std::si
 std::optional<Volume> Volume::Shared(const std::string& relative) {
     const fs::path image = tarnwick::testdata::UnpackedSharedImage(relative, WorkDir() / fs::path(relative).filename());
     if (image.empty()) return std::nullopt;
-    Volume v;
-    v.name_ = fs::path(relative).filename().string();
-    v.path_ = image.string();
-    if (!v.Map()) return std::nullopt;
-    return v;
+    return Mapped(fs::path(relative).filename().string(), image.string());
 }
 
 std::optional<Volume> Volume::Formatted(int megabytes, int clusterSize) {
@@ -83,11 +79,7 @@ std::optional<Volume> Volume::Formatted(int megabytes, int clusterSize) {
                                 std::to_string(clusterSize) + " \"$1\" >/dev/null 2>&1; }; m";
     if (std::system("command -v mkntfs >/dev/null 2>&1 || test -x /usr/sbin/mkntfs") != 0) return std::nullopt;
     if (!MakeOnce(image, "PATH=$PATH:/usr/sbin; " + command)) return std::nullopt;
-    Volume v;
-    v.name_ = name;
-    v.path_ = image.string();
-    if (!v.Map()) return std::nullopt;
-    return v;
+    return Mapped(name, image.string());
 }
 
 const Volume* Volume::Named(const std::string& source) {
@@ -110,6 +102,14 @@ std::string ParamName(const ::testing::TestParamInfo<std::string>& info) {
     std::string name;
     for (const char c : info.param) name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
     return name;
+}
+
+std::optional<Volume> Volume::Mapped(const std::string& name, const std::string& path) {
+    Volume v;
+    v.name_ = name;
+    v.path_ = path;
+    if (!v.Map()) return std::nullopt;
+    return v;
 }
 
 bool Volume::Map() {
@@ -181,11 +181,7 @@ std::optional<Volume> Volume::Built(const std::string& name, const std::string& 
     const std::string command = std::string("b() { '") + TARNWICK_VOLUME_BUILDER + "' build '" + text.string() +
                                 "' \"$1\" >/dev/null 2>&1; }; b";
     if (!MakeOnce(image, command)) return std::nullopt;
-    Volume v;
-    v.name_ = name;
-    v.path_ = image.string();
-    if (!v.Map()) return std::nullopt;
-    return v;
+    return Mapped(name, image.string());
 #else
     (void)name;
     (void)description;

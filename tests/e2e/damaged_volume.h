@@ -96,6 +96,8 @@ public:
     std::size_t referenceCount = 0;
 
 private:
+    // The volume in the image file at `path`; nullopt when it does not parse.
+    static std::optional<Volume> Mapped(const std::string& name, const std::string& path);
     bool Map();
 
     std::string name_;
