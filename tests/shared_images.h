@@ -35,14 +35,14 @@ inline std::filesystem::path UnpackedSharedImage(const std::string& relative, co
     const fs::path temp =
         target.parent_path() / (".unpack-" + std::to_string(getpid()) + "-" + target.filename().string());
     fs::create_directories(temp, ignored);
-    const fs::path unpacked = temp / fs::path(relative).filename();
+    const fs::path member = temp / fs::path(relative).filename();
     const std::string command = sparseTar ? "tar -xJf '" + packed.string() + "' -C '" + temp.string() + "'"
-                                          : "xz -dc '" + packed.string() + "' > '" + unpacked.string() + "'";
+                                          : "xz -dc '" + packed.string() + "' > '" + member.string() + "'";
+    const bool unpacked = std::system(command.c_str()) == 0 && fs::exists(member);
     std::error_code failed;
-    if (std::system(command.c_str()) != 0 || !fs::exists(unpacked)) failed = std::make_error_code(std::errc::io_error);
-    if (!failed) fs::rename(unpacked, target, failed);
+    if (unpacked) fs::rename(member, target, failed);
     fs::remove_all(temp, ignored);
-    return failed ? fs::path() : target;
+    return unpacked && !failed ? target : fs::path();
 }
 
 }  // namespace tarnwick::testdata
