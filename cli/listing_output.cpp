@@ -1,6 +1,12 @@
 #include "listing_output.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "output_buffer.h"
 
@@ -62,9 +68,9 @@ bool JsonNeedsEscapes(std::string_view text) {
 
 void ListingWriter::WriteHeader() {
     if (format_ != Format::Csv) return;
-    out_.Append(kCsvHeader);
-    if (columns_.deleted) out_.Append(",deleted");
-    out_.Append("\r\n");
+    out_->Append(kCsvHeader);
+    if (columns_.deleted) out_->Append(",deleted");
+    out_->Append("\r\n");
 }
 
 bool ListingWriter::NeedsEscape(std::string_view utf8) const {
@@ -73,15 +79,15 @@ bool ListingWriter::NeedsEscape(std::string_view utf8) const {
 
 void ListingWriter::WriteField(std::string_view utf8, bool escape) {
     const bool csv = format_ == Format::Csv;
-    char* p = out_.Reserve(csv ? CsvBound(utf8.size()) : JsonBound(utf8.size()));
+    char* p = out_->Reserve(csv ? CsvBound(utf8.size()) : JsonBound(utf8.size()));
     if (escape) {
-        out_.Commit(csv ? WriteCsvField(p, utf8) : WriteJsonString(p, utf8));
+        out_->Commit(csv ? WriteCsvField(p, utf8) : WriteJsonString(p, utf8));
         return;
     }
     if (!csv) *p++ = '"';
     p = Put(p, utf8);
     if (!csv) *p++ = '"';
-    out_.Commit(p);
+    out_->Commit(p);
 }
 
 std::string_view ListingWriter::NameUtf8(const listing::Listing& listing, const listing::Row& row) {
@@ -106,9 +112,9 @@ const ListingWriter::KeptPath* ListingWriter::DirectoryPath(const listing::Listi
         }
         return &orphans_;
     }
-    if (kept_.empty()) kept_.resize(kKeptPaths);
-    static_assert(kKeptPaths == std::size_t{1} << (32 - 18));
-    auto slotOf = [this](std::uint32_t row) -> KeptPath& { return kept_[(row * 0x9E3779B1u) >> 18]; };
+    if (kept_.empty()) kept_.resize(std::size_t{1} << keptBits_);
+    const unsigned shift = 32 - keptBits_;
+    auto slotOf = [this, shift](std::uint32_t row) -> KeptPath& { return kept_[(row * 0x9E3779B1u) >> shift]; };
     if (KeptPath& kept = slotOf(directory); kept.directory == directory) return &kept;
 
     // Up to the nearest folder kept (or an end of paths), then down again,
@@ -155,15 +161,15 @@ bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const 
         WriteField(scratch_, true);
     } else {
         const bool csv = format_ == Format::Csv;
-        char* p = out_.Reserve(prefix.size() + name.size() + 3);
+        char* p = out_->Reserve(prefix.size() + name.size() + 3);
         if (!csv) *p++ = '"';
         p = Put(p, prefix);
         *p++ = '/';
         p = Put(p, name);
         if (!csv) *p++ = '"';
-        out_.Commit(p);
+        out_->Commit(p);
     }
-    out_.Append(format_ == Format::Csv ? std::string_view(",") : std::string_view(",\"name\":"));
+    out_->Append(format_ == Format::Csv ? std::string_view(",") : std::string_view(",\"name\":"));
     WriteField(name, nameEscape);
     return true;
 }
@@ -192,7 +198,7 @@ void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
         {",\"fnCreationTime\":", ",\"fnModificationTime\":", ",\"fnMftModificationTime\":", ",\"fnAccessTime\":"},
     };
     const std::int64_t values[4] = {times.creation, times.modification, times.mftChange, times.access};
-    char* p = out_.Reserve(4 * (kTimeBound + 32));
+    char* p = out_->Reserve(4 * (kTimeBound + 32));
     for (int i = 0; i < 4; ++i) {
         if (format_ == Format::Csv) {
             *p++ = ',';
@@ -210,11 +216,11 @@ void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
             p = end;
         }
     }
-    out_.Commit(p);
+    out_->Commit(p);
 }
 
 void ListingWriter::WriteAttributes(std::uint32_t attributes) {
-    char* p = out_.Reserve(kAttributesBound);
+    char* p = out_->Reserve(kAttributesBound);
     const bool csv = format_ == Format::Csv;
     p = Put(p, csv ? "," : ",\"attributes\":[");
     bool first = true;
@@ -227,12 +233,12 @@ void ListingWriter::WriteAttributes(std::uint32_t attributes) {
         if (!csv) *p++ = '"';
     }
     if (!csv) *p++ = ']';
-    out_.Commit(p);
+    out_->Commit(p);
 }
 
 void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row& row) {
     const bool csv = format_ == Format::Csv;
-    char* p = out_.Reserve(kFixedBound);
+    char* p = out_->Reserve(kFixedBound);
     p = Put(p, csv ? "" : "{\"record\":");
     p = WriteUnsigned(p, row.record);
     p = Put(p, csv ? "," : ",\"sequence\":");
@@ -242,7 +248,7 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
     p = Put(p, csv ? "," : ",\"parentSequence\":");
     p = WriteUnsigned(p, row.parentSequence);
     p = Put(p, csv ? "," : ",\"path\":");
-    out_.Commit(p);
+    out_->Commit(p);
     if (!WriteKeptPathAndName(listing, row)) {
         path_.clear();
         listing.AppendPath(row, path_);
@@ -250,12 +256,12 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
         const char* end = WriteUtf8(scratch_.data(), path_.data(), path_.size());
         scratch_.resize(static_cast<std::size_t>(end - scratch_.data()));
         WriteField(scratch_, NeedsEscape(scratch_));
-        out_.Append(csv ? std::string_view(",") : std::string_view(",\"name\":"));
+        out_->Append(csv ? std::string_view(",") : std::string_view(",\"name\":"));
         const std::string_view name = NameUtf8(listing, row);
         WriteField(name, NeedsEscape(name));
     }
 
-    p = out_.Reserve(kFixedBound);
+    p = out_->Reserve(kFixedBound);
     p = Put(p, csv ? "," : ",\"namespace\":\"");
     p = Put(p, NamespaceWord(row));
     p = Put(p, csv ? "," : "\",\"type\":\"");
@@ -264,12 +270,12 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
     p = WriteUnsigned(p, row.dataSize);
     p = Put(p, csv ? "," : ",\"allocatedSize\":");
     p = WriteUnsigned(p, row.allocatedSize);
-    out_.Commit(p);
+    out_->Commit(p);
     WriteTimes(row.standardTimes, false);
     WriteTimes(row.fileNameTimes, true);
     WriteAttributes(row.attributes);
 
-    p = out_.Reserve(32);
+    p = out_->Reserve(32);
     if (columns_.deleted) {
         if (csv) {
             p = Put(p, row.IsDeleted() ? ",1" : ",0");
@@ -278,13 +284,122 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
         }
     }
     p = Put(p, csv ? "\r\n" : "}\n");
-    out_.Commit(p);
+    out_->Commit(p);
 }
 
-void ListingWriter::WriteAll(const listing::Listing& listing) {
+void ListingWriter::WriteRows(const listing::Listing& listing, std::size_t begin, std::size_t end) {
+    const auto& rows = listing.rows();
+    for (std::size_t i = begin; i < end; ++i) WriteRow(listing, rows[i]);
+}
+
+void ListingWriter::WriteAll(const listing::Listing& listing, std::size_t blockRows) {
     kept_.clear();  // they name rows of the listing written before
+    keptBits_ = kKeptPathBits;
     WriteHeader();
-    for (const listing::Row& row : listing.rows()) WriteRow(listing, row);
+    const std::size_t rows = listing.rows().size();
+    if (blockRows == 0 || rows / kTwoThreadBlocks < blockRows) {
+        WriteRows(listing, 0, rows);
+        return;
+    }
+    WriteInTwo(listing, blockRows);
+}
+
+// The blocks are written in order by this thread, which formats each one
+// itself unless the second writer (paths and times kept of its own) has
+// one ready in a buffer: so the bytes are those of one writer, and this
+// thread never waits for the other, which on a busy machine may not run
+// at all. The second writer takes odd blocks just ahead of this one.
+void ListingWriter::WriteInTwo(const listing::Listing& listing, std::size_t blockRows) {
+    const std::size_t rows = listing.rows().size();
+    const std::size_t blocks = (rows + blockRows - 1) / blockRows;
+    auto write = [&listing, rows, blockRows](ListingWriter& writer, std::size_t block) {
+        writer.WriteRows(listing, block * blockRows, std::min(rows, (block + 1) * blockRows));
+    };
+    // A slot's state: 0 free, or a block's number times 4 plus 1 while the
+    // second writer formats it, plus 2 once it is ready.
+    constexpr std::uint64_t kFree = 0;
+    auto working = [](std::size_t block) { return std::uint64_t{block} * 4 + 1; };
+    auto ready = [](std::size_t block) { return std::uint64_t{block} * 4 + 2; };
+    struct Slot {
+        OutputBuffer text{nullptr, std::size_t{2} << 20};
+        std::atomic<std::uint64_t> state{0};
+    };
+    std::array<Slot, 2> slots;
+    auto slotOf = [&slots](std::size_t oddBlock) -> Slot& { return slots[(oddBlock / 2) % 2]; };
+    // Each writer sees nearly every folder, so each keeps half as many
+    // paths as one alone would: together they hold no more memory.
+    keptBits_ = kKeptPathBits - 1;
+    std::atomic<std::size_t> mainAt{0};
+    std::atomic<bool> stop{false};
+
+    auto second = [&] {
+        try {
+            ListingWriter other(slots[0].text, format_, columns_);
+            other.keptBits_ = keptBits_;
+            std::size_t next = 1;
+            while (!stop.load(std::memory_order_acquire)) {
+                std::size_t block = std::max(next, mainAt.load(std::memory_order_acquire) + 1) | 1;
+                if (block >= blocks) return;
+                Slot& slot = slotOf(block);
+                std::uint64_t state = slot.state.load(std::memory_order_acquire);
+                if (state != kFree) {
+                    // A block this thread finished too late, freed once the
+                    // other reaches that slot again.
+                    slot.state.wait(state, std::memory_order_acquire);
+                    continue;
+                }
+                slot.state.store(working(block), std::memory_order_relaxed);
+                slot.text.Clear();
+                other.out_ = &slot.text;
+                write(other, block);
+                slot.state.store(ready(block), std::memory_order_release);
+                next = block + 2;
+            }
+        } catch (...) {
+            // Out of memory here: the blocks left are all formatted by the
+            // other thread.
+        }
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(second);
+    } catch (const std::system_error&) {
+        // No thread to be had: one does it all.
+        for (std::size_t block = 0; block < blocks; ++block) write(*this, block);
+        return;
+    }
+    auto endHelper = [&] {
+        stop.store(true, std::memory_order_release);
+        for (Slot& slot : slots) {
+            slot.state.store(kFree, std::memory_order_release);
+            slot.state.notify_one();
+        }
+        helper.join();
+    };
+    try {
+        for (std::size_t block = 0; block < blocks; ++block) {
+            mainAt.store(block, std::memory_order_release);
+            if (block % 2 == 1) {
+                Slot& slot = slotOf(block);
+                const std::uint64_t state = slot.state.load(std::memory_order_acquire);
+                if (state == ready(block)) {
+                    out_->Pass(slot.text.Pending());
+                    slot.state.store(kFree, std::memory_order_release);
+                    slot.state.notify_one();
+                    continue;
+                }
+                if (state % 4 == 2) {
+                    slot.state.store(kFree, std::memory_order_release);
+                    slot.state.notify_one();
+                }
+            }
+            write(*this, block);
+        }
+    } catch (...) {
+        endHelper();
+        throw;
+    }
+    endHelper();
 }
 
 }  // namespace tarnwick::cli

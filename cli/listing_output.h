@@ -28,15 +28,21 @@ public:
     // serve nearly every line, and a folder not kept is put together from
     // its parent's path, which nearly always is. Longer paths are put
     // together whole each time.
-    static constexpr std::size_t kKeptPaths = std::size_t{1} << 14;
+    static constexpr unsigned kKeptPathBits = 14;  // 16,384 paths
     static constexpr std::size_t kKeptPathBytes = 4096;
 
-    ListingWriter(OutputBuffer& out, Format format, ListingColumns columns) : out_(out), format_(format), columns_(columns) {}
+    // A listing of this many blocks of rows or more is formatted on two
+    // threads, block by block, written in order: the bytes are the same.
+    static constexpr std::size_t kBlockRows = 2048;
+    static constexpr std::size_t kTwoThreadBlocks = 16;
+
+    ListingWriter(OutputBuffer& out, Format format, ListingColumns columns) : out_(&out), format_(format), columns_(columns) {}
 
     // The CSV header line; JSON Lines has none.
     void WriteHeader();
-    // Header and every row of `listing` in its order.
-    void WriteAll(const listing::Listing& listing);
+    // Header and every row of `listing` in its order; with `blockRows` 0
+    // on this thread alone.
+    void WriteAll(const listing::Listing& listing, std::size_t blockRows = kBlockRows);
 
 private:
     // A directory's path as UTF-8.
@@ -46,6 +52,8 @@ private:
         std::string utf8;
     };
 
+    void WriteRows(const listing::Listing& listing, std::size_t begin, std::size_t end);
+    void WriteInTwo(const listing::Listing& listing, std::size_t blockRows);
     void WriteRow(const listing::Listing& listing, const listing::Row& row);
     // The path and name fields; false when the row's parent path is not kept.
     bool WriteKeptPathAndName(const listing::Listing& listing, const listing::Row& row);
@@ -59,11 +67,12 @@ private:
     char* WriteTime(char* p, std::int64_t ticks);
     void WriteAttributes(std::uint32_t attributes);
 
-    OutputBuffer& out_;
+    OutputBuffer* out_;
     Format format_;
     ListingColumns columns_;
 
     std::vector<KeptPath> kept_;  // by a hash of the directory's row
+    unsigned keptBits_ = kKeptPathBits;
     KeptPath root_;               // "" and "/$OrphanFiles", where paths start
     KeptPath orphans_;
     std::vector<std::uint32_t> missing_;  // folders on the way up not kept yet

@@ -17,6 +17,18 @@ void OutputBuffer::Append(std::string_view text) {
     Commit(p + text.size());
 }
 
+void OutputBuffer::Pass(std::string_view text) {
+    if (file_ == nullptr || text.size() < capacity_ - used_) {
+        Append(text);
+        return;
+    }
+    WriteOut();
+    if (!failed_ && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
+        failed_ = true;
+        error_ = errno;
+    }
+}
+
 void OutputBuffer::WriteOut() {
     if (file_ == nullptr || used_ == 0) return;
     if (!failed_ && std::fwrite(data_.get(), 1, used_, file_) != used_) {

@@ -33,6 +33,12 @@ public:
         Commit(p + 1);
     }
 
+    // Text formatted elsewhere, after what is held: a large block goes out
+    // as it is rather than copied through the buffer.
+    void Pass(std::string_view text);
+    // Forgets what is held (in memory mode, once it has been passed on).
+    void Clear() { used_ = 0; }
+
     // Writes everything held so far. False once any write has failed.
     bool Flush();
     bool Failed() const { return failed_; }

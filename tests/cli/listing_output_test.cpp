@@ -1,0 +1,62 @@
+// The listing's lines formatted on two threads are byte for byte those of
+// one: blocks of a few rows make every hand-over between the writers, and
+// every block one writer finishes too late for the other, happen many
+// times on a small real volume.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "../shared_images.h"
+#include "listing/listing.h"
+#include "listing_output.h"
+#include "output_buffer.h"
+#include "platform/platform.h"
+
+namespace tarnwick::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Lines(const listing::Listing& listing, Format format, std::size_t blockRows) {
+    OutputBuffer out(nullptr);
+    ListingWriter(out, format, ListingColumns{true}).WriteAll(listing, blockRows);
+    return std::string(out.Pending());
+}
+
+TEST(ListingOnTwoThreads, SameBytesAsOneInEveryFormatAndBlockSize) {
+    const char* images[] = {"dfir_ntfs/ntfs3_attrlist.raw", "tsk-test-data/7-ntfs-undel.dd", "donald/test.ntfs.dd"};
+    const fs::path scratch = fs::temp_directory_path() / ("tarnwick-listing-output-" + std::to_string(getpid()));
+    int checked = 0;
+    for (const char* image : images) {
+        SCOPED_TRACE(image);
+        const fs::path path = testdata::UnpackedSharedImage(image, scratch / fs::path(image).filename());
+        if (path.empty()) continue;
+        ++checked;
+        setenv("TARNWICK_DRIVE_T", path.c_str(), 1);
+        const platform::RawHandle volume = platform::OpenVolume(u"\\\\.\\T:");
+        ASSERT_NE(volume, platform::InvalidHandle());
+        listing::Listing listing;
+        listing::ReadListing(volume, {.deleted = true, .streams = true}, listing);
+        platform::CloseVolume(volume);
+        unsetenv("TARNWICK_DRIVE_T");
+        // The most rows a block may have and still be split.
+        const std::size_t widest = listing.size() / ListingWriter::kTwoThreadBlocks;
+        ASSERT_GE(widest, 1u);
+
+        for (const Format format : {Format::Csv, Format::JsonLines}) {
+            const std::string one = Lines(listing, format, 0);
+            for (const std::size_t blockRows : {std::size_t{1}, std::size_t{2}, widest}) {
+                SCOPED_TRACE(blockRows);
+                for (int round = 0; round < 20; ++round) ASSERT_EQ(Lines(listing, format, blockRows), one);
+            }
+        }
+    }
+    std::error_code ignored;
+    fs::remove_all(scratch, ignored);
+    if (checked == 0) GTEST_SKIP() << "the shared images are not here";
+}
+
+}  // namespace
+}  // namespace tarnwick::cli
