@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The unit and end-to-end tests again, built with ThreadSanitizer: a load
-# reads directories on a second thread, and any data race between it and the
-# pass fails its test.
+# The unit, end-to-end and tool tests again, built with ThreadSanitizer: a
+# load reads directories on a second thread and `list` formats on two, and
+# any data race between them fails its test.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${TARNWICK_TSAN_BUILD_DIR:-$root/build-tsan}
@@ -9,7 +9,8 @@ build=${TARNWICK_TSAN_BUILD_DIR:-$root/build-tsan}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_WARNINGS_AS_ERRORS=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread -Wno-maybe-uninitialized" -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
   -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
-cmake --build "$build" -j2 --target tarnwick_tests tarnwick_e2e_tests
+cmake --build "$build" -j2 --target tarnwick_tests tarnwick_e2e_tests tarnwick_cli_tests
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 "$build/tests/tarnwick_tests"
 "$build/tests/e2e/tarnwick_e2e_tests"
+"$build/tests/cli/tarnwick_cli_tests"
