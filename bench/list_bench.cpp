@@ -25,93 +25,28 @@
 #include <string>
 #include <vector>
 
+#include "measure.h"
 #include "volume_layout.h"
 
 extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::ChildOutput;
+using bench::ChildResult;
+using bench::Clock;
+using bench::CpuSeconds;
+using bench::Installed;
+using bench::Median;
+using bench::Seconds;
 constexpr double kMiB = 1024.0 * 1024.0;
 
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-double CpuSeconds(const rusage& u) {
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-bool Installed(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    const std::string paths = path ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= paths.size();) {
-        std::size_t end = paths.find(':', start);
-        if (end == std::string::npos) end = paths.size();
-        if (access((paths.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-struct ChildResult {
-    double seconds = 0;
-    double cpuSeconds = 0;
-    long maxRssKiB = 0;
-    std::uint64_t bytes = 0;  // of standard output, when counted
-    std::uint64_t lines = 0;
-};
-
 // Runs `args` with standard output on /dev/null, or counted through a pipe.
+// Only the tool under test must succeed: fls reports orphan lookups with a
+// non-zero code on some volumes.
 ChildResult Run(const std::vector<std::string>& args, bool count) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    int pipeFds[2] = {-1, -1};
-    if (count && pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (count) {
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    ChildResult result;
-    const auto t0 = Clock::now();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        throw std::runtime_error("cannot start " + args[0]);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    if (count) {
-        close(pipeFds[1]);
-        std::vector<char> chunk(1 << 20);
-        ssize_t n = 0;
-        while ((n = read(pipeFds[0], chunk.data(), chunk.size())) > 0) {
-            result.bytes += static_cast<std::uint64_t>(n);
-            result.lines += static_cast<std::uint64_t>(std::count(chunk.data(), chunk.data() + n, '\n'));
-        }
-        close(pipeFds[0]);
-    }
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
-    result.seconds = Seconds(t0, Clock::now());
-    result.cpuSeconds = CpuSeconds(usage);
-    result.maxRssKiB = usage.ru_maxrss;
-    // fls reports orphan lookups with a non-zero code on some volumes; only
-    // the tool under test must succeed.
-    if (args[1] == "list" && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
-        throw std::runtime_error(args[0] + " list failed on " + args.back());
-    }
+    ChildResult result = bench::RunChild(args, count ? ChildOutput::Count : ChildOutput::Discard);
+    if (args[1] == "list" && !result.succeeded) throw std::runtime_error(args[0] + " list failed on " + args.back());
     return result;
 }
 

@@ -34,48 +34,24 @@
 
 #include "catalogue/catalogue.h"
 #include "tarnwick.h"
+#include "measure.h"
 #include "volume_layout.h"
 
 extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::ChildOutput;
+using bench::ChildResult;
+using bench::Clock;
+using bench::CpuSeconds;
+using bench::Installed;
+using bench::Median;
+using bench::Seconds;
 constexpr std::uint32_t kDrive = 'T' - 'A';
 constexpr double kEntryBytes = 1096.0;
 constexpr double kNameBytes = 520.0;
 constexpr double kMiB = 1024.0 * 1024.0;
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-// User plus system time of this process so far: on a machine shared with
-// other work, wall time shows the contention and this shows the work.
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-bool Installed(const char* program) {
-    const char* path = std::getenv("PATH");
-    std::string paths = path ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= paths.size();) {
-        std::size_t end = paths.find(':', start);
-        if (end == std::string::npos) end = paths.size();
-        const std::string candidate = paths.substr(start, end - start) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
 
 // --- the library under test -------------------------------------------------
 
@@ -145,57 +121,11 @@ FloorTimes Physical(const std::string& image, const bench::VolumeLayout& layout,
 
 // --- child processes ---------------------------------------------------------
 
-struct ChildResult {
-    double seconds = 0;
-    double cpuSeconds = 0;
-    long maxRssKiB = 0;
-    std::string output;
-};
-
-// Runs argv with stdin and stderr on /dev/null and stdout captured (or
-// discarded), and reports the wall time and the child's peak resident size.
+// Our own children must succeed; fls reports orphan lookups and the like
+// with a non-zero code on some volumes, so a peer's code is not checked.
 ChildResult Run(const std::vector<std::string>& args, bool capture) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    int pipeFds[2] = {-1, -1};
-    if (capture && pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (capture) {
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
-    if (!capture) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-
-    ChildResult result;
-    const auto t0 = Clock::now();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        throw std::runtime_error("cannot start " + args[0]);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    if (capture) {
-        close(pipeFds[1]);
-        char chunk[4096];
-        ssize_t n = 0;
-        while ((n = read(pipeFds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, static_cast<std::size_t>(n));
-        close(pipeFds[0]);
-    }
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
-    result.seconds = Seconds(t0, Clock::now());
-    result.maxRssKiB = usage.ru_maxrss;
-    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        // fls reports orphan lookups etc. with a non-zero code on some
-        // volumes; only our own children must succeed.
-        if (capture) throw std::runtime_error(args[0] + " " + args[1] + " " + args[2] + " failed");
-    }
+    ChildResult result = bench::RunChild(args, capture ? ChildOutput::Capture : ChildOutput::Discard);
+    if (capture && !result.succeeded) throw std::runtime_error(args[0] + " " + args[1] + " " + args[2] + " failed");
     return result;
 }
 
