@@ -42,8 +42,8 @@ BEGIN {
         if (section == "SYNOPSIS") {
             print ".SH DESCRIPTION"
             section = "DESCRIPTION"
-            for (i = 1; i <= leadLines; i++) line(lead[i])
-            pending = leadLines > 0
+            for (i = 1; i <= introLines; i++) line(intro[i])
+            pending = introLines > 0
         }
         next
     }
@@ -77,8 +77,8 @@ inCode { gsub(/\\/, "\\e"); line($0); next }
     next
 }
 /^$/ { inTable = 0; if (section != "" && section != "SYNOPSIS") pending = 1; next }
-# The lead paragraph comes before the synopsis in the page, after it in the man page.
-section == "" { lead[++leadLines] = roff($0); next }
+# The opening paragraph comes before the synopsis in the page, after it in the man page.
+section == "" { intro[++introLines] = roff($0); next }
 {
     if (pending) { print ".PP"; pending = 0 }
     line(roff($0))
