@@ -55,7 +55,7 @@ void BodyFileWriter::WriteLine(const listing::Row& row, std::u16string_view path
     *p++ = '/';
     *p++ = kind;
     const bool readOnly =
-        (row.attributes & (listing::file_attribute::kReadOnly | listing::file_attribute::kHidden)) != 0;
+        (row.attributes & (file_attribute::kReadOnly | file_attribute::kHidden)) != 0;
     for (int i = 0; i < 3; ++i) {
         *p++ = 'r';
         *p++ = readOnly ? '-' : 'w';

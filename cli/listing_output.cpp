@@ -25,10 +25,10 @@ struct AttributeWord {
 };
 
 constexpr AttributeWord kAttributeWords[] = {
-    {listing::file_attribute::kReadOnly, "read-only"},   {listing::file_attribute::kHidden, "hidden"},
-    {listing::file_attribute::kSystem, "system"},        {listing::file_attribute::kArchive, "archive"},
-    {listing::file_attribute::kCompressed, "compressed"}, {listing::file_attribute::kEncrypted, "encrypted"},
-    {listing::file_attribute::kSparse, "sparse"},        {listing::file_attribute::kReparsePoint, "reparse-point"},
+    {file_attribute::kReadOnly, "read-only"},   {file_attribute::kHidden, "hidden"},
+    {file_attribute::kSystem, "system"},        {file_attribute::kArchive, "archive"},
+    {file_attribute::kCompressed, "compressed"}, {file_attribute::kEncrypted, "encrypted"},
+    {file_attribute::kSparse, "sparse"},        {file_attribute::kReparsePoint, "reparse-point"},
 };
 // Every word with a separator or its JSON quotes and comma.
 constexpr std::size_t kAttributesBound = 128;

@@ -14,22 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "ntfs/standard_information.h"  // file_attribute bits of Row::attributes
 #include "platform/page_allocator.h"
 #include "platform/platform.h"
 
 namespace tarnwick::listing {
-
-// $STANDARD_INFORMATION file attribute bits, as Windows reports them.
-namespace file_attribute {
-inline constexpr std::uint32_t kReadOnly = 0x0001;
-inline constexpr std::uint32_t kHidden = 0x0002;
-inline constexpr std::uint32_t kSystem = 0x0004;
-inline constexpr std::uint32_t kArchive = 0x0020;
-inline constexpr std::uint32_t kSparse = 0x0200;
-inline constexpr std::uint32_t kReparsePoint = 0x0400;
-inline constexpr std::uint32_t kCompressed = 0x0800;
-inline constexpr std::uint32_t kEncrypted = 0x4000;
-}  // namespace file_attribute
 
 struct ListingOptions {
     // Also records no longer in use that still hold a valid record and names.

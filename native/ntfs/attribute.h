@@ -14,18 +14,41 @@ inline constexpr std::size_t kLength = 4;              // u32: the next attribut
 inline constexpr std::size_t kNonResident = 8;         // u8: non-zero means non-resident
 inline constexpr std::size_t kNameLength = 9;          // u8: UTF-16 units
 inline constexpr std::size_t kNameOffset = 10;         // u16: from the attribute's start
-inline constexpr std::size_t kStartingVcn = 16;        // u64, non-resident only
-inline constexpr std::size_t kValueOffset = 20;        // u16, resident only
-inline constexpr std::size_t kMappingPairsOffset = 32; // u16, non-resident only
-// The shortest header that holds every field above that is read; a shorter
+inline constexpr std::size_t kFlags = 12;              // u16: attribute_flag bits
+// Resident attributes.
+inline constexpr std::size_t kValueLength = 16;        // u32
+inline constexpr std::size_t kValueOffset = 20;        // u16
+// Non-resident attributes.
+inline constexpr std::size_t kStartingVcn = 16;        // u64
+inline constexpr std::size_t kLastVcn = 24;            // u64
+inline constexpr std::size_t kMappingPairsOffset = 32; // u16
+inline constexpr std::size_t kAllocatedSize = 40;      // u64: clusters reserved, in bytes
+inline constexpr std::size_t kDataSize = 48;           // u64: logical size
+inline constexpr std::size_t kInitializedSize = 56;    // u64
+inline constexpr std::size_t kTotalAllocated = 64;     // u64, compressed or sparse only: clusters in use
+// The shortest header that holds every field the catalogue reads; a shorter
 // length could not move the walk past the fields it was read from.
 inline constexpr std::uint32_t kMinimumLength = 24;
+// The shortest non-resident header with its sizes, and with the total
+// allocated that compressed and sparse attributes add.
+inline constexpr std::size_t kNonResidentMinimum = 64;
+inline constexpr std::size_t kCompressedMinimum = 72;
 
 inline constexpr std::uint32_t kEndMarker = 0xFFFFFFFF;
+inline constexpr std::uint32_t kStandardInformation = 0x10;
+inline constexpr std::uint32_t kAttributeList = 0x20;
 inline constexpr std::uint32_t kFileName = 0x30;
 inline constexpr std::uint32_t kData = 0x80;
+inline constexpr std::uint32_t kIndexRoot = 0x90;
 inline constexpr std::uint32_t kIndexAllocation = 0xA0;
+inline constexpr std::uint32_t kBitmap = 0xB0;
 }  // namespace attribute
+
+namespace attribute_flag {
+inline constexpr std::uint16_t kCompressed = 0x0001;
+inline constexpr std::uint16_t kEncrypted = 0x4000;
+inline constexpr std::uint16_t kSparse = 0x8000;
+}  // namespace attribute_flag
 
 struct AttributeHeader {
     std::uint32_t type = 0;

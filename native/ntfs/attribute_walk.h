@@ -13,30 +13,6 @@
 
 namespace tarnwick {
 
-// Header fields beyond those the catalogue reads (see ntfs/attribute.h).
-namespace attribute {
-inline constexpr std::size_t kFlags = 12;            // u16: attribute_flag bits
-inline constexpr std::size_t kValueLength = 16;      // u32, resident only
-inline constexpr std::size_t kLastVcn = 24;          // u64, non-resident only
-inline constexpr std::size_t kAllocatedSize = 40;    // u64: clusters reserved, in bytes
-inline constexpr std::size_t kDataSize = 48;         // u64: logical size
-inline constexpr std::size_t kInitializedSize = 56;  // u64
-inline constexpr std::size_t kTotalAllocated = 64;   // u64, compressed or sparse only: clusters in use
-inline constexpr std::size_t kNonResidentMinimum = 64;
-inline constexpr std::size_t kCompressedMinimum = 72;
-
-inline constexpr std::uint32_t kStandardInformation = 0x10;
-inline constexpr std::uint32_t kAttributeList = 0x20;
-inline constexpr std::uint32_t kIndexRoot = 0x90;
-inline constexpr std::uint32_t kBitmap = 0xB0;
-}  // namespace attribute
-
-namespace attribute_flag {
-inline constexpr std::uint16_t kCompressed = 0x0001;
-inline constexpr std::uint16_t kEncrypted = 0x4000;
-inline constexpr std::uint16_t kSparse = 0x8000;
-}  // namespace attribute_flag
-
 struct AttributeView {
     std::uint32_t type = 0;
     std::uint16_t flags = 0;

@@ -19,6 +19,18 @@ inline constexpr std::size_t kFileAttributes = 32;    // u32
 inline constexpr std::size_t kMinimumLength = 36;
 }  // namespace standard_information
 
+// The file attribute bits of the value, as Windows reports them.
+namespace file_attribute {
+inline constexpr std::uint32_t kReadOnly = 0x0001;
+inline constexpr std::uint32_t kHidden = 0x0002;
+inline constexpr std::uint32_t kSystem = 0x0004;
+inline constexpr std::uint32_t kArchive = 0x0020;
+inline constexpr std::uint32_t kSparse = 0x0200;
+inline constexpr std::uint32_t kReparsePoint = 0x0400;
+inline constexpr std::uint32_t kCompressed = 0x0800;
+inline constexpr std::uint32_t kEncrypted = 0x4000;
+}  // namespace file_attribute
+
 struct StandardInformation {
     std::int64_t creationTime = 0;
     std::int64_t modificationTime = 0;
