@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "byte_size.h"
+#include "ntfs/file_record.h"
 #include "output_buffer.h"
 #include "text_format.h"
 
@@ -13,7 +14,6 @@ namespace tarnwick::cli {
 
 namespace {
 
-constexpr std::uint64_t kRootRecord = 5;
 constexpr std::uint64_t kBadClusterRecord = 8;
 constexpr std::uint32_t kNone = UINT32_MAX;
 

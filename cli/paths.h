@@ -11,13 +11,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ntfs/file_record.h"
 #include "tarnwick.h"
 
 namespace tarnwick::cli {
 
 class OutputBuffer;
-
-inline constexpr std::uint32_t kRootRecord = 5;
 
 enum class Escape { None, Csv, Json };
 

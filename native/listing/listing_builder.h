@@ -10,11 +10,11 @@
 
 #include "listing/listing.h"
 #include "listing/record_facts.h"
+#include "ntfs/file_record.h"
 
 namespace tarnwick::listing {
 
 inline constexpr std::uint32_t kNoRow = 0xFFFFFFFF;
-inline constexpr std::uint64_t kRootRecord = 5;
 // Deeper than any path Windows can open (32,767 units) is damage: the
 // directory there starts a path of its own under the orphans.
 inline constexpr std::uint32_t kMaxDepth = 1024;

@@ -24,6 +24,9 @@ inline constexpr std::size_t kRecordNumber = 44;         // u32, in headers that
 inline constexpr std::size_t kHeaderWithRecordNumber = 48;
 }  // namespace file_record
 
+// The root directory's record: where every path starts.
+inline constexpr std::uint32_t kRootRecord = 5;
+
 inline constexpr std::uint16_t kFlagInUse = 0x1;
 inline constexpr std::uint16_t kFlagDirectory = 0x2;
 // The whole flags word of a file in use and of a directory in use; a
