@@ -1,7 +1,6 @@
 #include "catalogue/index_reader.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "mft/mft_layout.h"
 #include "ntfs/file_name.h"
@@ -67,9 +66,7 @@ int IndexReader::ReadDirectory(const Directory& directory) {
     const auto bufferSize = static_cast<std::uint64_t>(indexBufferSize_);
     for (const RunEntry& run : runs_) {
         // The run's bytes in 64 bits: runs of more than 2 GiB are read whole.
-        const std::uint64_t runBytes = run.length > std::numeric_limits<std::uint64_t>::max() / clusterSize_
-                                           ? std::numeric_limits<std::uint64_t>::max()
-                                           : run.length * clusterSize_;
+        const std::uint64_t runBytes = ClusterBytes(run.length, clusterSize_);
         const std::uint64_t buffers = runBytes / bufferSize;
         // A damaged run fails like a refused positioning; one that reaches
         // past the volume like a read past its end.

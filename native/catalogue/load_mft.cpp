@@ -1,7 +1,6 @@
 #include "catalogue/load_mft.h"
 
 #include <algorithm>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -22,11 +21,6 @@ namespace tarnwick {
 namespace {
 
 constexpr std::uint32_t kLastDrive = 'Z' - 'A';
-
-std::uint64_t RunBytes(std::uint64_t clusters, std::uint32_t clusterSize) {
-    if (clusters > std::numeric_limits<std::uint64_t>::max() / clusterSize) return std::numeric_limits<std::uint64_t>::max();
-    return clusters * clusterSize;
-}
 
 // "\\.\X:\" for the drive-type query; without its last backslash it opens
 // the volume.
@@ -78,7 +72,7 @@ StatusCode ReadRecords(platform::RawHandle records, const VolumeInfo& info, cons
     std::uint32_t position = 0;
     for (const RunEntry& run : runs) {
         const std::int64_t offset = ClusterByteOffset(run.lcn, clusterSize);
-        if (offset < 0 || !stream.StartRun(offset, RunBytes(run.length, clusterSize))) return StatusCode::MoveFile2;
+        if (offset < 0 || !stream.StartRun(offset, ClusterBytes(run.length, clusterSize))) return StatusCode::MoveFile2;
         for (;;) {
             const int next = stream.Next();
             if (next < 0) return StatusCode::ReadMft2;

@@ -206,9 +206,13 @@ std::int64_t ClusterByteOffset(std::int64_t lcn, std::uint32_t clusterSize) {
     return lcn * clusterSize;
 }
 
+std::uint64_t ClusterBytes(std::uint64_t clusters, std::uint32_t clusterSize) {
+    if (clusterSize != 0 && clusters > kUint64Max / clusterSize) return kUint64Max;
+    return clusters * clusterSize;
+}
+
 std::uint64_t MftLayout::RunBytes() const {
-    const std::uint64_t clusters = ClusterCount(runs);
-    return clusterSize == 0 || clusters > kUint64Max / clusterSize ? kUint64Max : clusters * clusterSize;
+    return clusterSize == 0 ? kUint64Max : ClusterBytes(ClusterCount(runs), clusterSize);
 }
 
 MftLayoutStatus ReadMftLayout(platform::RawHandle volume, const VolumeInfo& info, MftLayout& layout) {

@@ -57,4 +57,8 @@ MftLayoutStatus ReadMftLayout(platform::RawHandle volume, const VolumeInfo& info
 // lcn * clusterSize as a byte offset, or -1 when negative or beyond 64 bits.
 std::int64_t ClusterByteOffset(std::int64_t lcn, std::uint32_t clusterSize);
 
+// clusters * clusterSize in bytes, the largest 64-bit number where it does
+// not fit: a run that long is read until the volume refuses.
+std::uint64_t ClusterBytes(std::uint64_t clusters, std::uint32_t clusterSize);
+
 }  // namespace tarnwick
