@@ -7,7 +7,7 @@
 #include "listing/listing.h"
 #include "listing/listing_builder.h"
 #include "mft/mft_layout.h"
-#include "mft/mft_stream.h"
+#include "mft/threaded_mft_stream.h"
 #include "volume/boot_sector.h"
 
 namespace tarnwick::listing {
@@ -46,31 +46,29 @@ ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& opti
     const std::uint64_t records = std::min(layout.InitializedRecords(), covered);
     ListingStatus status = covered < layout.InitializedRecords() ? ListingStatus::CutShort : ListingStatus::Complete;
 
-    ListingBuilder builder(listing, options);
-    builder.Expect(options.deleted ? records : BitsSet(layout, records));
-    MftStream stream(volume, layout.recordSize, info.VolumeBytes());
-    std::uint64_t position = 0;
+    // The stretches of the volume the records lie in, up to the last one
+    // read; one the volume cannot hold ends the stream there.
+    std::vector<TableExtent> extents;
     std::uint64_t left = records * layout.recordSize;
     for (const RunEntry& run : layout.runs) {
         if (left == 0) break;
         const std::uint64_t runBytes =
             run.length > left / layout.clusterSize ? left : run.length * layout.clusterSize;
-        const std::int64_t offset = ClusterByteOffset(run.lcn, layout.clusterSize);
-        if (offset < 0 || !stream.StartRun(offset, runBytes)) {
-            status = ListingStatus::CutShort;
-            break;
-        }
+        extents.push_back({ClusterByteOffset(run.lcn, layout.clusterSize), runBytes});
         left -= runBytes;
-        int next = 0;
-        while ((next = stream.Next()) > 0) {
-            builder.AddRecord(position, stream.record(), layout.BitmapSays(position));
-            ++position;
-        }
-        if (next < 0) {
-            status = ListingStatus::CutShort;
-            break;
-        }
+        if (extents.back().offset < 0) break;
     }
+
+    ListingBuilder builder(listing, options);
+    builder.Expect(options.deleted ? records : BitsSet(layout, records));
+    ThreadedMftStream stream(volume, layout.recordSize, std::move(extents), info.VolumeBytes());
+    std::uint64_t position = 0;
+    int next = 0;
+    while ((next = stream.Next()) > 0) {
+        builder.AddRecord(position, stream.record(), layout.BitmapSays(position));
+        ++position;
+    }
+    if (next < 0) status = ListingStatus::CutShort;
     builder.Finish();
     return finish(status);
 }
