@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "listing/listing.h"
+#include "listing/tree_order.h"
 #include "output_format.h"
 #include "text_format.h"
 
@@ -23,11 +24,10 @@ struct ListingColumns {
 
 class ListingWriter {
 public:
-    // Directory paths kept for the lines that follow: rows of one folder
-    // mostly stand together in the table, so a few thousand recent ones
-    // serve nearly every line, and a folder not kept is put together from
-    // its parent's path, which nearly always is. Longer paths are put
-    // together whole each time.
+    // Directory paths kept for the lines that follow: rows come folder by
+    // folder, so a few thousand recent ones serve nearly every line, and a
+    // folder not kept is put together from its parent's path, which was
+    // written just before. Longer paths are put together whole each time.
     static constexpr unsigned kKeptPathBits = 14;  // 16,384 paths
     static constexpr std::size_t kKeptPathBytes = 4096;
 
@@ -40,8 +40,8 @@ public:
 
     // The CSV header line; JSON Lines has none.
     void WriteHeader();
-    // Header and every row of `listing` in its order; with `blockRows` 0
-    // on this thread alone.
+    // Header and every row of `listing`, folder by folder (TreeOrder);
+    // with `blockRows` 0 on this thread alone.
     void WriteAll(const listing::Listing& listing, std::size_t blockRows = kBlockRows);
 
 private:
@@ -52,8 +52,10 @@ private:
         std::string utf8;
     };
 
-    void WriteRows(const listing::Listing& listing, std::size_t begin, std::size_t end);
-    void WriteInTwo(const listing::Listing& listing, std::size_t blockRows);
+    using Order = LargeVector<std::uint32_t>;
+    // The rows at positions [begin, end) of `order`.
+    void WriteRows(const listing::Listing& listing, const Order& order, std::size_t begin, std::size_t end);
+    void WriteInTwo(const listing::Listing& listing, const Order& order, std::size_t blockRows);
     void WriteRow(const listing::Listing& listing, const listing::Row& row);
     // The path and name fields; false when the row's parent path is not kept.
     bool WriteKeptPathAndName(const listing::Listing& listing, const listing::Row& row);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "listing/listing_builder.h"
+#include "listing/tree_order.h"
 #include "ntfs/attribute_walk.h"
 #include "ntfs_builders.h"
 
@@ -155,6 +156,27 @@ TEST(ListingBuilder, NamesWithoutAValidParentGoUnderOrphansAndEveryChainEnds) {
     std::size_t deepest = 0;
     for (const std::string& path : paths) deepest = std::max<std::size_t>(deepest, std::count(path.begin(), path.end(), '/'));
     EXPECT_LE(deepest, kMaxDepth + 1);
+
+    // Folder by folder: every row once, each after the folder it is in, the
+    // orphans' tree after the root's.
+    const LargeVector<std::uint32_t> order = TreeOrder(listing);
+    ASSERT_EQ(order.size(), listing.size());
+    std::vector<bool> written(listing.size(), false);
+    bool inOrphans = false;
+    for (const std::uint32_t i : order) {
+        const Row& row = listing.rows()[i];
+        const std::uint32_t parent = listing.PathParent(row);
+        if (parent < listing.size()) {
+            EXPECT_TRUE(written[parent]) << "row " << i;
+        }
+        EXPECT_FALSE(written[i]) << "row " << i;
+        written[i] = true;
+        std::u16string path;
+        listing.AppendPath(row, path);
+        const bool orphan = path.starts_with(kOrphanFolder);
+        EXPECT_TRUE(orphan || !inOrphans) << Narrow(path);
+        inOrphans = orphan;
+    }
 }
 
 TEST(ListingBuilder, ExtensionRecordsJoinTheirBaseOnlyWhenTheSequenceMatches) {
