@@ -175,12 +175,21 @@ bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const 
 }
 
 char* ListingWriter::WriteTime(char* p, std::int64_t ticks) {
-    const TimeText* found = nullptr;
-    for (const TimeText& t : times_) {
-        if (t.ticks == ticks) found = &t;
+    // The times of a row are mostly one and the same: the one just written
+    // is asked first.
+    const TimeText* found = &times_[lastTime_];
+    if (found->ticks != ticks) {
+        found = nullptr;
+        for (std::size_t i = 0; i < times_.size(); ++i) {
+            if (times_[i].ticks == ticks) {
+                found = &times_[i];
+                lastTime_ = i;
+            }
+        }
     }
     if (found == nullptr) {
-        TimeText& t = times_[nextTime_++ % times_.size()];
+        lastTime_ = nextTime_++ % times_.size();
+        TimeText& t = times_[lastTime_];
         t.ticks = ticks;
         t.length = static_cast<std::size_t>(WriteNtfsTime(t.text.data(), ticks) - t.text.data());
         found = &t;

@@ -91,6 +91,7 @@ private:
     };
     std::array<TimeText, 4> times_{};
     std::size_t nextTime_ = 0;
+    std::size_t lastTime_ = 0;
 };
 
 }  // namespace tarnwick::cli
