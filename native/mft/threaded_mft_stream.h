@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/page_allocator.h"
 #include "platform/platform.h"
 
 namespace tarnwick {
@@ -47,7 +48,9 @@ public:
 
 private:
     struct Chunk {
-        std::vector<std::uint8_t> bytes;
+        // Page-aligned: the system copies into a buffer that starts off a
+        // cache line a third slower.
+        LargeVector<std::uint8_t> bytes;
         std::size_t length = 0;
         bool failed = false;  // the stream ends with a failure after these bytes
         bool last = false;    // the stream ends after these bytes
