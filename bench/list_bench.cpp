@@ -56,7 +56,7 @@ double Floor(const std::string& image, const bench::VolumeLayout& layout, std::u
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
     const auto t0 = Clock::now();
-    std::vector<unsigned char> buffer(std::size_t{1} << 20);
+    bench::ReadBuffer buffer(std::size_t{1} << 20);
     const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw std::runtime_error("cannot open " + image);
     bench::ReadRanges(fd, layout.mft, buffer);

@@ -104,7 +104,7 @@ double WriteFresh(std::uint64_t bytes) {
 
 FloorTimes Physical(const std::string& image, const bench::VolumeLayout& layout, std::uint64_t entries) {
     FloorTimes t;
-    std::vector<unsigned char> buffer(std::size_t{1} << 20);
+    bench::ReadBuffer buffer(std::size_t{1} << 20);
     const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw std::runtime_error("cannot open " + image);
     const auto t0 = Clock::now();

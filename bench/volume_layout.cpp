@@ -172,7 +172,7 @@ VolumeLayout ScanVolumeLayout(const std::string& image) {
     return layout;
 }
 
-std::uint64_t ReadRanges(int fd, const std::vector<ByteRange>& ranges, std::vector<unsigned char>& buffer) {
+std::uint64_t ReadRanges(int fd, const std::vector<ByteRange>& ranges, ReadBuffer& buffer) {
     std::uint64_t total = 0;
     for (const ByteRange& r : ranges) {
         for (std::uint64_t done = 0; done < r.length;) {
