@@ -9,8 +9,8 @@ namespace tarnwick {
 namespace {
 
 // A read this size costs one system call for a few hundred records, and
-// four of them in flight keep the reader a little ahead without letting the
-// chunks fall out of the cache before they are decoded.
+// four of them in flight keep the reading a little ahead without letting
+// the chunks fall out of the cache before they are decoded.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr std::size_t kChunks = 4;
 
@@ -24,103 +24,120 @@ ThreadedMftStream::ThreadedMftStream(platform::RawHandle volume, std::size_t rec
     for (Chunk& chunk : ring_) chunk.bytes.resize(std::max(kChunkBytes, recordSize));
     try {
         reader_ = std::thread(&ThreadedMftStream::ReadLoop, this);
-        threaded_ = true;
     } catch (const std::system_error&) {
-        // No thread to be had: the caller reads each chunk as it needs it.
+        // No thread to be had: the caller reads every chunk itself.
     }
 }
 
 ThreadedMftStream::~ThreadedMftStream() {
-    if (!threaded_) return;
     {
         const std::lock_guard lock(mutex_);
         stop_ = true;
     }
     changed_.notify_all();
-    reader_.join();
+    if (reader_.joinable()) reader_.join();
 }
 
-std::size_t ThreadedMftStream::FillPrefix(Chunk& chunk, std::int64_t offset, std::size_t length) {
-    std::size_t done = 0;
-    while (done + recordSize_ <= length && platform::SetPosition(volume_, offset + static_cast<std::int64_t>(done)) &&
-           platform::ReadExact(volume_, chunk.bytes.data() + done, static_cast<std::uint32_t>(recordSize_))) {
-        done += recordSize_;
-    }
-    return done;
-}
-
-void ThreadedMftStream::Fill(Chunk& chunk) {
-    chunk.length = 0;
-    chunk.failed = false;
-    chunk.last = false;
+bool ThreadedMftStream::Claim(std::size_t& number, Piece& piece) {
+    if (stop_ || planEnded_ || claimed_ - taken_ >= ring_.size()) return false;
+    number = claimed_++;
+    piece = {};
     while (extent_ < extents_.size()) {
         const TableExtent& extent = extents_[extent_];
         if (extent.offset < 0) {
-            chunk.failed = true;
-            return;
+            piece.failed = true;
+            break;
         }
         const auto inside = static_cast<std::uint64_t>(std::max<std::int64_t>(volumeEnd_ - extent.offset, 0));
         const std::uint64_t usable = std::min(extent.bytes, inside);
         if (extentDone_ >= usable) {
             if (extent.bytes > inside) {
-                chunk.failed = true;
-                return;
+                piece.failed = true;
+                break;
             }
             ++extent_;
             extentDone_ = 0;
             continue;
         }
-        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(usable - extentDone_, chunk.bytes.size()));
-        const std::int64_t offset = extent.offset + static_cast<std::int64_t>(extentDone_);
-        if (!platform::SetPosition(volume_, offset) ||
-            !platform::ReadExact(volume_, chunk.bytes.data(), static_cast<std::uint32_t>(length))) {
-            chunk.length = FillPrefix(chunk, offset, length);
-            chunk.failed = true;
+        piece.offset = extent.offset + static_cast<std::int64_t>(extentDone_);
+        piece.length = static_cast<std::size_t>(std::min<std::uint64_t>(usable - extentDone_, ring_[0].bytes.size()));
+        extentDone_ += piece.length;
+        return true;
+    }
+    piece.last = !piece.failed;
+    planEnded_ = true;
+    return true;
+}
+
+std::size_t ThreadedMftStream::ReadPrefix(Chunk& chunk, std::int64_t offset, std::size_t length) {
+    std::size_t done = 0;
+    while (done + recordSize_ <= length &&
+           platform::ReadExactAt(volume_, offset + static_cast<std::int64_t>(done), chunk.bytes.data() + done,
+                                 static_cast<std::uint32_t>(recordSize_))) {
+        done += recordSize_;
+    }
+    return done;
+}
+
+void ThreadedMftStream::Read(const Piece& piece, Chunk& chunk) {
+    chunk.length = 0;
+    chunk.failed = piece.failed;
+    chunk.last = piece.last;
+    if (piece.length == 0) return;
+    try {
+        if (platform::ReadExactAt(volume_, piece.offset, chunk.bytes.data(), static_cast<std::uint32_t>(piece.length))) {
+            chunk.length = piece.length;
             return;
         }
-        chunk.length = length;
-        extentDone_ += length;
-        return;
+        chunk.length = ReadPrefix(chunk, piece.offset, piece.length);
+    } catch (...) {
+        // A reader behind the handle that throws (out of memory in an
+        // evidence file's library) ends the stream like a failed read.
     }
-    chunk.last = true;
+    chunk.failed = true;
+}
+
+void ThreadedMftStream::ReadOne(std::unique_lock<std::mutex>& lock, std::size_t number, const Piece& piece) {
+    Chunk& chunk = ring_[number % ring_.size()];
+    lock.unlock();
+    Read(piece, chunk);
+    lock.lock();
+    chunk.holds = number;
+    changed_.notify_all();
 }
 
 void ThreadedMftStream::ReadLoop() {
+    std::unique_lock lock(mutex_);
     for (;;) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return stop_ || filled_ - taken_ < ring_.size(); });
-        if (stop_) return;
-        Chunk& chunk = ring_[filled_ % ring_.size()];
-        lock.unlock();
-        try {
-            Fill(chunk);
-        } catch (...) {
-            // A reader behind the handle that throws (out of memory in an
-            // evidence file's library) ends the stream like a failed read.
-            chunk.length = 0;
-            chunk.failed = true;
-        }
-        lock.lock();
-        ++filled_;
-        const bool end = chunk.failed || chunk.last;
-        lock.unlock();
-        changed_.notify_all();
-        if (end) return;
+        std::size_t number = 0;
+        Piece piece;
+        bool claimed = false;
+        changed_.wait(lock, [&] { return stop_ || planEnded_ || (claimed = Claim(number, piece)); });
+        if (!claimed || stop_) return;
+        ReadOne(lock, number, piece);
     }
 }
 
 ThreadedMftStream::Chunk* ThreadedMftStream::TakeNext() {
-    if (!threaded_) {
-        Fill(ring_[0]);
-        return &ring_[0];
-    }
     std::unique_lock lock(mutex_);
     if (chunk_ != nullptr) {
+        chunk_->holds = kNone;
         ++taken_;
         changed_.notify_all();
     }
-    changed_.wait(lock, [this] { return filled_ > taken_; });
-    return &ring_[taken_ % ring_.size()];
+    Chunk& next = ring_[taken_ % ring_.size()];
+    while (next.holds != taken_) {
+        // Rather than wait for the reading thread, read what comes after
+        // (or, with no thread, the chunk wanted itself).
+        std::size_t number = 0;
+        Piece piece;
+        if (Claim(number, piece)) {
+            ReadOne(lock, number, piece);
+            continue;
+        }
+        changed_.wait(lock);
+    }
+    return &next;
 }
 
 int ThreadedMftStream::Next() {

@@ -1,8 +1,9 @@
 // The master file table as one stream of records, like MftStream, but read
 // a megabyte at a time on a thread of its own: the system's copy of the
-// next stretch of the table is made while the caller decodes this one. For
-// the listing, which may use a second core; the exports' load starts no
-// thread and reads with MftStream.
+// next stretch of the table is made while the caller decodes this one. The
+// copy takes longer than the decoding, so a caller that would wait for it
+// reads a later stretch itself meanwhile. For the listing, which may use a
+// second core; the exports' load starts no thread and reads with MftStream.
 #pragma once
 
 #include <condition_variable>
@@ -30,8 +31,8 @@ public:
     // The extents are read one after the other as one stream of records; a
     // record split between two extents is put together from both. Nothing
     // at or past `volumeEnd` is read: an extent that reaches there ends the
-    // stream with a failure where it crosses it. The handle is used by the
-    // reading thread alone until this object is gone.
+    // stream with a failure where it crosses it. The handle is read only
+    // with ReadExactAt until this object is gone.
     ThreadedMftStream(platform::RawHandle volume, std::size_t recordSize, std::vector<TableExtent> extents,
                       std::int64_t volumeEnd = std::numeric_limits<std::int64_t>::max());
     ~ThreadedMftStream();
@@ -54,15 +55,27 @@ private:
         std::size_t length = 0;
         bool failed = false;  // the stream ends with a failure after these bytes
         bool last = false;    // the stream ends after these bytes
+        std::size_t holds = kNone;  // the number of the chunk it holds once filled
     };
+    // Where the next chunk lies; or, with no bytes, how the stream ends.
+    struct Piece {
+        std::int64_t offset = 0;
+        std::size_t length = 0;
+        bool failed = false;
+        bool last = false;
+    };
+    static constexpr std::size_t kNone = ~std::size_t{0};
 
-    // Reads the next stretch into `chunk`; the reading thread's (or, with
-    // no thread to be had, the caller's) side.
-    void Fill(Chunk& chunk);
-    // Reads [offset, offset + length) a record at a time after a whole read
-    // failed, so every record before the failure still counts; returns the
-    // bytes read.
-    std::size_t FillPrefix(Chunk& chunk, std::int64_t offset, std::size_t length);
+    // Hands out the next stretch to read and its chunk, in stream order;
+    // false when the ring is full or the stream has no more. Under the lock.
+    bool Claim(std::size_t& number, Piece& piece);
+    void Read(const Piece& piece, Chunk& chunk);
+    // Reads a record at a time after a whole read failed, so every record
+    // before the failure still counts; returns the bytes read.
+    std::size_t ReadPrefix(Chunk& chunk, std::int64_t offset, std::size_t length);
+    // Claims, reads and marks one chunk; the lock is held on entry and on
+    // return, not while reading.
+    void ReadOne(std::unique_lock<std::mutex>& lock, std::size_t number, const Piece& piece);
     void ReadLoop();
     // The next filled chunk, once the one before it is given back.
     Chunk* TakeNext();
@@ -71,20 +84,21 @@ private:
     std::size_t recordSize_;
     std::vector<TableExtent> extents_;
     std::int64_t volumeEnd_;
-    // Where the reading side stands.
+    // Where the reading stands.
     std::size_t extent_ = 0;
     std::uint64_t extentDone_ = 0;
+    bool planEnded_ = false;
 
-    // A ring of chunks: the reader fills them in order, the caller empties
-    // them in the same order.
+    // A ring of chunks, claimed and filled in order by the reading thread,
+    // and by the caller too while the chunk it wants is still being read;
+    // the caller empties them in the same order.
     std::vector<Chunk> ring_;
-    std::size_t filled_ = 0;  // chunks filled since the start
-    std::size_t taken_ = 0;   // chunks the caller has given back
+    std::size_t claimed_ = 0;  // chunks claimed for reading since the start
+    std::size_t taken_ = 0;    // chunks the caller has given back
     bool stop_ = false;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread reader_;
-    bool threaded_ = false;
 
     // The caller's side.
     Chunk* chunk_ = nullptr;

@@ -46,6 +46,11 @@ bool SetPosition(RawHandle handle, std::int64_t offset, std::uint64_t sequential
 // short read would otherwise be stale data from an earlier read.
 bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length);
 
+// Reads exactly `length` bytes at `offset`, whatever the position, so that
+// several threads may read one handle at once. Where ReadExact then goes on
+// from is not defined. False on a failed or short read.
+bool ReadExactAt(RawHandle handle, std::int64_t offset, void* buffer, std::uint32_t length);
+
 // Reads exactly `length` bytes from the current position like ReadExact, but
 // where it is cheapest: a layer that holds them already (read ahead) hands
 // out its own storage instead of copying them; otherwise they are read into

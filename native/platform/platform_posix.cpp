@@ -235,6 +235,11 @@ bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length) {
     return got == length;
 }
 
+bool ReadExactAt(RawHandle handle, std::int64_t offset, void* buffer, std::uint32_t length) {
+    if (handle == nullptr || handle == InvalidHandle() || offset < 0) return false;
+    return ReadAt(static_cast<const Volume*>(handle), offset, static_cast<unsigned char*>(buffer), length) == length;
+}
+
 std::uint8_t* ReadInPlace(RawHandle handle, std::uint8_t* fallback, std::uint32_t length) {
     if (handle == nullptr || handle == InvalidHandle()) return nullptr;
     auto* volume = static_cast<Volume*>(handle);

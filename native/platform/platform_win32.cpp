@@ -62,6 +62,18 @@ bool ReadExact(RawHandle handle, void* buffer, std::uint32_t length) {
     return read == length;
 }
 
+bool ReadExactAt(RawHandle handle, std::int64_t offset, void* buffer, std::uint32_t length) {
+    if (offset < 0) return false;
+    // On a handle opened for synchronous reads the offset in OVERLAPPED is
+    // where this read starts, whatever the handle's own position.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    DWORD read = 0;
+    if (ReadFile(handle, buffer, length, &read, &at) == 0) return false;
+    return read == length;
+}
+
 std::uint8_t* ReadInPlace(RawHandle handle, std::uint8_t* fallback, std::uint32_t length) {
     return ReadExact(handle, fallback, length) ? fallback : nullptr;
 }

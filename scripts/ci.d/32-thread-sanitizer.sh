@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The unit, end-to-end and tool tests again, built with ThreadSanitizer: a
-# load reads directories on a second thread and `list` formats on two, and
-# any data race between them fails its test.
+# The unit, end-to-end and tool tests again, built with ThreadSanitizer: the
+# listing reads the master file table on a second thread and `list` formats
+# on two, and any data race between them fails its test.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${TARNWICK_TSAN_BUILD_DIR:-$root/build-tsan}

@@ -82,6 +82,14 @@ TEST_F(PatternFile, ShortAndEmptyReadsAtTheEndAreFailures) {
     ASSERT_TRUE(SetPosition(volume, kFileSize - 100));
     EXPECT_TRUE(ReadExact(volume, buffer.data(), 100));  // exactly what is left
     EXPECT_FALSE(SetPosition(volume, -512));
+    // Reads at an offset alike, wherever the position stands.
+    ASSERT_TRUE(SetPosition(volume, 10));
+    EXPECT_FALSE(ReadExactAt(volume, kFileSize - 100, buffer.data(), 1024));
+    ASSERT_TRUE(ReadExactAt(volume, kFileSize - 100, buffer.data(), 100));
+    EXPECT_EQ(buffer[99], PatternByte(kFileSize - 1));
+    ASSERT_TRUE(ReadExactAt(volume, 3, buffer.data(), 2));
+    EXPECT_EQ(buffer[1], PatternByte(4));
+    EXPECT_FALSE(ReadExactAt(volume, -512, buffer.data(), 16));
     CloseVolume(volume);
 }
 
