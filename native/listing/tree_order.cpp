@@ -10,7 +10,8 @@ LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
     const auto count = static_cast<std::uint32_t>(rows.size());
     // Children of each row (and of the two ends of paths, kept after the
     // rows) gathered by counting: `first[i]` is where row i's children
-    // start in `children`.
+    // start in `children`, `first[i + 1]` where they end; two more entries
+    // serve the counting.
     const std::uint32_t root = count;
     const std::uint32_t orphans = count + 1;
     auto slot = [&](std::uint32_t row) {
@@ -18,7 +19,7 @@ LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
         if (parent == kRootParent) return root;
         return parent < count ? parent : orphans;
     };
-    LargeVector<std::uint32_t> first(static_cast<std::size_t>(count) + 3, 0);
+    LargeVector<std::uint32_t> first(static_cast<std::size_t>(orphans) + 3, 0);
     for (std::uint32_t i = 0; i < count; ++i) ++first[slot(i) + 2];
     for (std::size_t i = 2; i < first.size(); ++i) first[i] += first[i - 1];
     LargeVector<std::uint32_t> children(count);
