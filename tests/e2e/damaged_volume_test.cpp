@@ -173,6 +173,7 @@ TEST_P(DamagedVolume, ZeroedSectorsGiveTheirStatusOrWhatCouldBeRead) {
         ExpectLoad(d, -113, "second sector of an index buffer zeroed: its fix-up no longer matches");
     }
     const Directory* directory = V().IndexedDirectory();
+    ASSERT_NE(directory, nullptr);
     const MftRecord* record = V().Record(directory->position);
     if (V().recordSize() >= 1024 && record != nullptr && record->contiguous()) {
         // A file record's fix-up mismatch is not reported: its first stride
