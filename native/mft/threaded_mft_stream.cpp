@@ -20,8 +20,10 @@ ThreadedMftStream::ThreadedMftStream(platform::RawHandle volume, std::size_t rec
                                      std::vector<TableExtent> extents, std::int64_t volumeEnd)
     : volume_(volume), recordSize_(recordSize), extents_(std::move(extents)), volumeEnd_(volumeEnd),
       pending_(recordSize) {
+    chunkBytes_ = std::max(kChunkBytes, recordSize);
+    storage_.resize(kChunks * chunkBytes_);
     ring_.resize(kChunks);
-    for (Chunk& chunk : ring_) chunk.bytes.resize(std::max(kChunkBytes, recordSize));
+    for (std::size_t i = 0; i < kChunks; ++i) ring_[i].bytes = storage_.data() + i * chunkBytes_;
     try {
         reader_ = std::thread(&ThreadedMftStream::ReadLoop, this);
     } catch (const std::system_error&) {
@@ -60,7 +62,7 @@ bool ThreadedMftStream::Claim(std::size_t& number, Piece& piece) {
             continue;
         }
         piece.offset = extent.offset + static_cast<std::int64_t>(extentDone_);
-        piece.length = static_cast<std::size_t>(std::min<std::uint64_t>(usable - extentDone_, ring_[0].bytes.size()));
+        piece.length = static_cast<std::size_t>(std::min<std::uint64_t>(usable - extentDone_, chunkBytes_));
         extentDone_ += piece.length;
         return true;
     }
@@ -72,7 +74,7 @@ bool ThreadedMftStream::Claim(std::size_t& number, Piece& piece) {
 std::size_t ThreadedMftStream::ReadPrefix(Chunk& chunk, std::int64_t offset, std::size_t length) {
     std::size_t done = 0;
     while (done + recordSize_ <= length &&
-           platform::ReadExactAt(volume_, offset + static_cast<std::int64_t>(done), chunk.bytes.data() + done,
+           platform::ReadExactAt(volume_, offset + static_cast<std::int64_t>(done), chunk.bytes + done,
                                  static_cast<std::uint32_t>(recordSize_))) {
         done += recordSize_;
     }
@@ -85,7 +87,7 @@ void ThreadedMftStream::Read(const Piece& piece, Chunk& chunk) {
     chunk.last = piece.last;
     if (piece.length == 0) return;
     try {
-        if (platform::ReadExactAt(volume_, piece.offset, chunk.bytes.data(), static_cast<std::uint32_t>(piece.length))) {
+        if (platform::ReadExactAt(volume_, piece.offset, chunk.bytes, static_cast<std::uint32_t>(piece.length))) {
             chunk.length = piece.length;
             return;
         }
@@ -145,12 +147,12 @@ int ThreadedMftStream::Next() {
         if (chunk_ != nullptr && at_ < chunk_->length) {
             const std::size_t left = chunk_->length - at_;
             if (pendingFilled_ == 0 && left >= recordSize_) {
-                current_ = chunk_->bytes.data() + at_;
+                current_ = chunk_->bytes + at_;
                 at_ += recordSize_;
                 return 1;
             }
             const std::size_t take = std::min(recordSize_ - pendingFilled_, left);
-            std::memcpy(pending_.data() + pendingFilled_, chunk_->bytes.data() + at_, take);
+            std::memcpy(pending_.data() + pendingFilled_, chunk_->bytes + at_, take);
             pendingFilled_ += take;
             at_ += take;
             if (pendingFilled_ == recordSize_) {

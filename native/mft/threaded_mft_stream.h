@@ -49,9 +49,7 @@ public:
 
 private:
     struct Chunk {
-        // Page-aligned: the system copies into a buffer that starts off a
-        // cache line a third slower.
-        LargeVector<std::uint8_t> bytes;
+        std::uint8_t* bytes = nullptr;  // chunkBytes_ of storage_
         std::size_t length = 0;
         bool failed = false;  // the stream ends with a failure after these bytes
         bool last = false;    // the stream ends after these bytes
@@ -93,6 +91,11 @@ private:
     // and by the caller too while the chunk it wants is still being read;
     // the caller empties them in the same order.
     std::vector<Chunk> ring_;
+    // The chunks' bytes in one page-aligned block of whole huge pages: the
+    // system copies into a buffer that starts off a cache line a third
+    // slower.
+    LargeVector<std::uint8_t> storage_;
+    std::size_t chunkBytes_ = 0;
     std::size_t claimed_ = 0;  // chunks claimed for reading since the start
     std::size_t taken_ = 0;    // chunks the caller has given back
     bool stop_ = false;

@@ -3,7 +3,6 @@
 // volume inside a whole disk is named by TARNWICK_DRIVE_X_OFFSET (its first
 // byte in the disk) and, optionally, TARNWICK_DRIVE_X_LENGTH.
 #include "platform/platform.h"
-#include "platform/page_allocator.h"
 #include "platform/utf16.h"
 
 #include <fcntl.h>
@@ -16,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +43,28 @@ constexpr std::uint32_t kDriveRemovable = 2;
 // sequential reads are served from a buffer filled a megabyte at a time.
 constexpr std::size_t kReadAheadLimit = 1 << 20;
 
+// Read-ahead storage that starts on a cache line: the system copies into a
+// buffer that starts off one (as the heap's do, 16 bytes in) about a third
+// slower. Its bytes are not kept when it grows.
+class ReadAheadBuffer {
+public:
+    unsigned char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    void Grow(std::size_t bytes) {
+        if (bytes <= size_) return;
+        raw_.reset(new unsigned char[bytes + kLine - 1]);
+        const auto address = reinterpret_cast<std::uintptr_t>(raw_.get());
+        data_ = raw_.get() + ((kLine - address % kLine) % kLine);
+        size_ = bytes;
+    }
+
+private:
+    static constexpr std::size_t kLine = 64;
+    std::unique_ptr<unsigned char[]> raw_;
+    unsigned char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 struct Volume {
     int fd = -1;
     std::shared_ptr<VolumeReader> reader;  // instead of fd when set
@@ -50,9 +72,7 @@ struct Volume {
     std::int64_t limit = INT64_MAX;        // the volume's length
     std::int64_t position = 0;
     std::int64_t sequentialEnd = 0;  // end of the run the caller announced
-    // Page-aligned (a megabyte comes from the large mappings): the system
-    // copies into a buffer that starts off a cache line a third slower.
-    LargeVector<unsigned char> ahead;
+    ReadAheadBuffer ahead;
     std::int64_t aheadStart = 0;   // volume offset of ahead[0]
     std::size_t aheadLength = 0;
     // Bytes before this offset were handed out in place and may have been
@@ -208,7 +228,7 @@ unsigned char* ServeAhead(Volume* volume, std::uint32_t length, std::size_t& got
     if (announced <= static_cast<std::int64_t>(length)) return nullptr;
     const auto want = static_cast<std::size_t>(std::min<std::int64_t>(announced, kReadAheadLimit));
     if (want <= length) return nullptr;
-    if (volume->ahead.size() < want) volume->ahead.resize(std::max(want, std::size_t{64} << 10));
+    volume->ahead.Grow(std::max(want, std::size_t{64} << 10));
     volume->aheadStart = start;
     volume->aheadFrom = start;
     volume->aheadLength = ReadAt(volume, start, volume->ahead.data(), want);
