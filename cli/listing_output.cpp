@@ -187,18 +187,31 @@ char* ListingWriter::WriteTime(char* p, std::int64_t ticks) {
             }
         }
     }
-    if (found == nullptr) {
-        lastTime_ = nextTime_++ % times_.size();
-        TimeText& t = times_[lastTime_];
-        t.ticks = ticks;
-        t.length = static_cast<std::size_t>(WriteNtfsTime(t.text.data(), ticks) - t.text.data());
-        found = &t;
-    }
+    if (found == nullptr) found = &FormatTime(ticks);
     // Every time written is of one length (or none): a copy of known size
     // is a few moves, not a call.
     if (found->length != kTimeBound) return Put(p, {found->text.data(), found->length});
     std::memcpy(p, found->text.data(), kTimeBound);
     return p + kTimeBound;
+}
+
+const ListingWriter::TimeText& ListingWriter::FormatTime(std::int64_t ticks) {
+    const TimeText& before = times_[lastTime_];
+    lastTime_ = nextTime_++ % times_.size();
+    TimeText& t = times_[lastTime_];
+    const std::int64_t day = NtfsDay(ticks);
+    char* text = t.text.data();
+    // The times of a listing fall on few days: the date of the time made
+    // before is taken over, not worked out again.
+    if (day >= 0 && day == before.day) {
+        if (&before != &t) std::memcpy(text, before.text.data(), kDateLength);
+        t.length = static_cast<std::size_t>(WriteNtfsTimeOfDay(text + kDateLength, ticks) - text);
+    } else {
+        t.length = static_cast<std::size_t>(WriteNtfsTime(text, ticks) - text);
+    }
+    t.ticks = ticks;
+    t.day = day;
+    return t;
 }
 
 void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
@@ -211,7 +224,13 @@ void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
     for (int i = 0; i < 4; ++i) {
         if (format_ == Format::Csv) {
             *p++ = ',';
-            p = WriteTime(p, values[i]);
+            const TimeText& last = times_[lastTime_];
+            if (last.ticks == values[i] && last.length == kTimeBound) {
+                std::memcpy(p, last.text.data(), kTimeBound);
+                p += kTimeBound;
+            } else {
+                p = WriteTime(p, values[i]);
+            }
             continue;
         }
         p = Put(p, kKeys[fileName ? 1 : 0][i]);

@@ -86,9 +86,12 @@ private:
     // The last few times written: the eight of a row are often equal.
     struct TimeText {
         std::int64_t ticks = -1;
+        std::int64_t day = -1;  // NtfsDay(ticks)
         std::size_t length = 0;
         std::array<char, kTimeBound> text{};
     };
+    // Puts `ticks` into the next of times_ and makes it the last one.
+    const TimeText& FormatTime(std::int64_t ticks);
     std::array<TimeText, 4> times_{};
     std::size_t nextTime_ = 0;
     std::size_t lastTime_ = 0;

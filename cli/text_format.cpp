@@ -130,27 +130,38 @@ char* Digits(char* out, std::uint64_t value, int width) {
 
 }  // namespace
 
+std::int64_t NtfsDay(std::int64_t ticks) {
+    if (ticks <= 0 || ticks >= kTicksEnd) return -1;
+    return ticks / kTicksPerDay;
+}
+
+char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks) {
+    // Below a day both parts fit 32 bits, whose divisions are the cheaper.
+    const auto inDay = static_cast<std::uint64_t>(ticks % kTicksPerDay);
+    const auto seconds = static_cast<std::uint32_t>(inDay / kTicksPerSecond);
+    const auto fraction = static_cast<std::uint32_t>(inDay % kTicksPerSecond);
+    out = Digits(out, seconds / 3600, 2);
+    *out++ = ':';
+    out = Digits(out, seconds / 60 % 60, 2);
+    *out++ = ':';
+    out = Digits(out, seconds % 60, 2);
+    *out++ = '.';
+    out = Digits(out, fraction, 7);
+    *out++ = 'Z';
+    return out;
+}
+
 char* WriteNtfsTime(char* out, std::int64_t ticks) {
-    if (ticks <= 0 || ticks >= kTicksEnd) return out;
-    const std::int64_t days = ticks / kTicksPerDay;
-    const std::int64_t inDay = ticks % kTicksPerDay;
-    const Civil date = CivilFromDays(days + kEpochDays1601);
-    const std::int64_t seconds = inDay / kTicksPerSecond;
+    const std::int64_t day = NtfsDay(ticks);
+    if (day < 0) return out;
+    const Civil date = CivilFromDays(day + kEpochDays1601);
     out = Digits(out, static_cast<std::uint64_t>(date.year), 4);
     *out++ = '-';
     out = Digits(out, date.month, 2);
     *out++ = '-';
     out = Digits(out, date.day, 2);
     *out++ = 'T';
-    out = Digits(out, static_cast<std::uint64_t>(seconds / 3600), 2);
-    *out++ = ':';
-    out = Digits(out, static_cast<std::uint64_t>(seconds / 60 % 60), 2);
-    *out++ = ':';
-    out = Digits(out, static_cast<std::uint64_t>(seconds % 60), 2);
-    *out++ = '.';
-    out = Digits(out, static_cast<std::uint64_t>(inDay % kTicksPerSecond), 7);
-    *out++ = 'Z';
-    return out;
+    return WriteNtfsTimeOfDay(out, ticks);
 }
 
 char* WriteUnsigned(char* out, std::uint64_t value) {

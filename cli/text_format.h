@@ -44,6 +44,12 @@ char* WriteJsonEscaped(char* out, std::string_view text);
 // seven decimals, e.g. 2024-05-01T12:34:56.1234567Z. Returns `out` unchanged
 // for 0 (never set), negative ticks and times after 9999-12-31.
 char* WriteNtfsTime(char* out, std::int64_t ticks);
+// The same in two parts, for a writer that keeps the dates it has written:
+// the day a time falls on (-1 for a time written as nothing), and the text
+// after its date, "HH:MM:SS.fffffffZ" (the date is kDateLength bytes).
+inline constexpr std::size_t kDateLength = 11;  // 2024-05-01T
+std::int64_t NtfsDay(std::int64_t ticks);
+char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks);
 
 char* WriteInteger(char* out, std::int64_t value);
 char* WriteUnsigned(char* out, std::uint64_t value);

@@ -1,7 +1,8 @@
 // The listing's lines formatted on two threads are byte for byte those of
 // one: blocks of a few rows make every hand-over between the writers, and
 // every block one writer finishes too late for the other, happen many
-// times on a small real volume.
+// times on a small real volume. And the times on each line are its row's,
+// whatever texts and dates the writer kept from the lines before.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,6 +12,8 @@
 #include "../shared_images.h"
 #include "listing/listing.h"
 #include "listing_output.h"
+#include "listing/tree_order.h"
+#include "text_format.h"
 #include "output_buffer.h"
 #include "platform/platform.h"
 
@@ -26,7 +29,8 @@ std::string Lines(const listing::Listing& listing, Format format, std::size_t bl
 }
 
 TEST(ListingOnTwoThreads, SameBytesAsOneInEveryFormatAndBlockSize) {
-    const char* images[] = {"dfir_ntfs/ntfs3_attrlist.raw", "tsk-test-data/7-ntfs-undel.dd", "donald/test.ntfs.dd"};
+    const char* images[] = {"dfir_ntfs/ntfs3_attrlist.raw", "tsk-test-data/7-ntfs-undel.dd", "donald/test.ntfs.dd",
+                            "grr/ntfs_img.dd"};
     const fs::path scratch = fs::temp_directory_path() / ("tarnwick-listing-output-" + std::to_string(getpid()));
     int checked = 0;
     for (const char* image : images) {
@@ -44,6 +48,26 @@ TEST(ListingOnTwoThreads, SameBytesAsOneInEveryFormatAndBlockSize) {
         // The most rows a block may have and still be split.
         const std::size_t widest = listing.size() / ListingWriter::kTwoThreadBlocks;
         ASSERT_GE(widest, 1u);
+
+        // Each line's eight times are those of its row, however the writer
+        // kept the texts and dates it made before.
+        const std::string csv = Lines(listing, Format::Csv, 0);
+        const LargeVector<std::uint32_t> order = listing::TreeOrder(listing);
+        std::size_t at = csv.find("\r\n") + 2;
+        for (const std::uint32_t index : order) {
+            const listing::Row& row = listing.rows()[index];
+            const std::size_t end = csv.find("\r\n", at);
+            ASSERT_NE(end, std::string::npos);
+            std::string times;
+            for (const listing::Times* t : {&row.standardTimes, &row.fileNameTimes}) {
+                for (const std::int64_t ticks : {t->creation, t->modification, t->mftChange, t->access}) {
+                    char text[kTimeBound];
+                    times += ',' + std::string(text, WriteNtfsTime(text, ticks));
+                }
+            }
+            EXPECT_NE(csv.substr(at, end - at).find(times + ','), std::string::npos) << csv.substr(at, end - at);
+            at = end + 2;
+        }
 
         for (const Format format : {Format::Csv, Format::JsonLines}) {
             const std::string one = Lines(listing, format, 0);
