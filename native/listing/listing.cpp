@@ -35,12 +35,6 @@ void Listing::AppendParentPath(const Row& row, std::u16string& out) const {
     }
 }
 
-std::uint32_t Listing::PathParent(const Row& row) const {
-    const auto index = static_cast<std::size_t>(&row - rows_.data());
-    if (index >= rows_.size() || index >= pathParent_.size()) return kOrphanParent;
-    return pathParent_[index];
-}
-
 void Listing::AppendPath(const Row& row, std::u16string& out) const {
     AppendParentPath(row, out);
     out.push_back(u'/');

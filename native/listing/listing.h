@@ -118,7 +118,13 @@ public:
     // or kOrphanParent. So a path can be put together one folder at a time:
     // a directory's parent path is that of PathParent(directory), then "/"
     // and its name; from kOrphanParent it starts with kOrphanFolder.
-    std::uint32_t PathParent(const Row& row) const;
+    std::uint32_t PathParent(const Row& row) const {
+        return PathParentAt(static_cast<std::size_t>(&row - rows_.data()));
+    }
+    // The same for the row at `index` in rows().
+    std::uint32_t PathParentAt(std::size_t index) const {
+        return index < pathParent_.size() ? pathParent_[index] : kOrphanParent;
+    }
 
     std::uint64_t recordsRead() const { return recordsRead_; }
     // Records in use (or, with `deleted`, candidates) that could not be

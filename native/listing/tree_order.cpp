@@ -15,7 +15,7 @@ LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
     const std::uint32_t root = count;
     const std::uint32_t orphans = count + 1;
     auto slot = [&](std::uint32_t row) {
-        const std::uint32_t parent = listing.PathParent(rows[row]);
+        const std::uint32_t parent = listing.PathParentAt(row);
         if (parent == kRootParent) return root;
         return parent < count ? parent : orphans;
     };
