@@ -20,7 +20,11 @@ ThreadedMftStream::ThreadedMftStream(platform::RawHandle volume, std::size_t rec
                                      std::vector<TableExtent> extents, std::int64_t volumeEnd)
     : volume_(volume), recordSize_(recordSize), extents_(std::move(extents)), volumeEnd_(volumeEnd),
       pending_(recordSize) {
-    chunkBytes_ = std::max(kChunkBytes, recordSize);
+    // A small table (a test volume, a fuzzer's input) gets a ring of its
+    // own size, not four megabytes to clear.
+    std::uint64_t tableBytes = 0;
+    for (const TableExtent& extent : extents_) tableBytes += std::min<std::uint64_t>(extent.bytes, kChunkBytes);
+    chunkBytes_ = static_cast<std::size_t>(std::clamp<std::uint64_t>(tableBytes, recordSize, std::max(kChunkBytes, recordSize)));
     storage_.resize(kChunks * chunkBytes_);
     ring_.resize(kChunks);
     for (std::size_t i = 0; i < kChunks; ++i) ring_[i].bytes = storage_.data() + i * chunkBytes_;

@@ -49,28 +49,30 @@ std::vector<std::uint32_t> Starts(std::size_t count) {
 }
 
 // Three extents out of order on the volume: the first ends half-way into a
-// record, the second is several chunks long and so splits records between
-// chunks as well, the third is small.
+// record, the second, on a big table several chunks long, splits records
+// between chunks as well; a small table gets chunks of its own size.
 TEST(ThreadedMftStream, JoinsRecordsAcrossExtentsAndChunks) {
-    const std::size_t first = 2 * kRecord + 512;
-    const std::size_t second = (std::size_t{5} << 20) + 512;
-    const std::size_t third = 3 * kRecord;
-    const std::size_t secondAt = 4096;
-    const std::size_t firstAt = secondAt + second + 4096;
-    const std::size_t thirdAt = firstAt + first + 512;
-    std::vector<std::uint8_t> image(thirdAt + third);
-    PutStream(image, firstAt, 0, first);
-    PutStream(image, secondAt, first, second);
-    PutStream(image, thirdAt, first + second, third);
+    for (const std::size_t second : {(std::size_t{5} << 20) + 512, 2 * kRecord + 512}) {
+        SCOPED_TRACE(second);
+        const std::size_t first = 2 * kRecord + 512;
+        const std::size_t third = 3 * kRecord;
+        const std::size_t secondAt = 4096;
+        const std::size_t firstAt = secondAt + second + 4096;
+        const std::size_t thirdAt = firstAt + first + 512;
+        std::vector<std::uint8_t> image(thirdAt + third);
+        PutStream(image, firstAt, 0, first);
+        PutStream(image, secondAt, static_cast<std::uint32_t>(first), second);
+        PutStream(image, thirdAt, static_cast<std::uint32_t>(first + second), third);
 
-    MemoryVolume volume(image);
-    ThreadedMftStream stream(volume.handle(), kRecord,
-                             {{static_cast<std::int64_t>(firstAt), first},
-                              {static_cast<std::int64_t>(secondAt), second},
-                              {static_cast<std::int64_t>(thirdAt), third}});
-    const auto [starts, last] = ReadAll(stream);
-    EXPECT_EQ(last, 0);
-    EXPECT_EQ(starts, Starts((first + second + third) / kRecord));
+        MemoryVolume volume(image);
+        ThreadedMftStream stream(volume.handle(), kRecord,
+                                 {{static_cast<std::int64_t>(firstAt), first},
+                                  {static_cast<std::int64_t>(secondAt), second},
+                                  {static_cast<std::int64_t>(thirdAt), third}});
+        const auto [starts, last] = ReadAll(stream);
+        EXPECT_EQ(last, 0);
+        EXPECT_EQ(starts, Starts((first + second + third) / kRecord));
+    }
 }
 
 // Every whole record before the failure counts, whether the stream fails at
