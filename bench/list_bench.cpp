@@ -7,10 +7,8 @@
 //   tarnwick-list-bench --tool PATH [--rounds N] [--peer-rounds N] [--no-peers]
 //                       LABEL=IMAGE ...
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,8 +25,6 @@
 
 #include "measure.h"
 #include "volume_layout.h"
-
-extern char** environ;
 
 namespace {
 

@@ -11,11 +11,9 @@
 //                                        (peak memory); WHAT: idle, load,
 //                                        getdata, physical
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,8 +34,6 @@
 #include "tarnwick.h"
 #include "measure.h"
 #include "volume_layout.h"
-
-extern char** environ;
 
 namespace {
 
