@@ -52,8 +52,7 @@ ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& opti
     std::uint64_t left = records * layout.recordSize;
     for (const RunEntry& run : layout.runs) {
         if (left == 0) break;
-        const std::uint64_t runBytes =
-            run.length > left / layout.clusterSize ? left : run.length * layout.clusterSize;
+        const std::uint64_t runBytes = std::min(left, ClusterBytes(run.length, layout.clusterSize));
         extents.push_back({ClusterByteOffset(run.lcn, layout.clusterSize), runBytes});
         left -= runBytes;
         if (extents.back().offset < 0) break;
