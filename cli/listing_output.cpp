@@ -174,25 +174,14 @@ bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const 
     return true;
 }
 
-char* ListingWriter::WriteTime(char* p, std::int64_t ticks) {
-    // The times of a row are mostly one and the same: the one just written
-    // is asked first.
-    const TimeText* found = &times_[lastTime_];
-    if (found->ticks != ticks) {
-        found = nullptr;
-        for (std::size_t i = 0; i < times_.size(); ++i) {
-            if (times_[i].ticks == ticks) {
-                found = &times_[i];
-                lastTime_ = i;
-            }
+const ListingWriter::TimeText& ListingWriter::FindTime(std::int64_t ticks) {
+    for (std::size_t i = 0; i < times_.size(); ++i) {
+        if (times_[i].ticks == ticks) {
+            lastTime_ = i;
+            return times_[i];
         }
     }
-    if (found == nullptr) found = &FormatTime(ticks);
-    // Every time written is of one length (or none): a copy of known size
-    // is a few moves, not a call.
-    if (found->length != kTimeBound) return Put(p, {found->text.data(), found->length});
-    std::memcpy(p, found->text.data(), kTimeBound);
-    return p + kTimeBound;
+    return FormatTime(ticks);
 }
 
 const ListingWriter::TimeText& ListingWriter::FormatTime(std::int64_t ticks) {
@@ -224,13 +213,7 @@ void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
     for (int i = 0; i < 4; ++i) {
         if (format_ == Format::Csv) {
             *p++ = ',';
-            const TimeText& last = times_[lastTime_];
-            if (last.ticks == values[i] && last.length == kTimeBound) {
-                std::memcpy(p, last.text.data(), kTimeBound);
-                p += kTimeBound;
-            } else {
-                p = WriteTime(p, values[i]);
-            }
+            p = WriteTime(p, values[i]);
             continue;
         }
         p = Put(p, kKeys[fileName ? 1 : 0][i]);

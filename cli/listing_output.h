@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,7 +67,19 @@ private:
     bool NeedsEscape(std::string_view utf8) const;
     void WriteField(std::string_view utf8, bool escape);
     void WriteTimes(const listing::Times& times, bool fileName);
-    char* WriteTime(char* p, std::int64_t ticks);
+    // The times of a row are mostly one and the same: the one just written
+    // is asked first, inline. Every time written is of one length (or
+    // none), so the copy is of a known size: a few moves, not a call.
+    char* WriteTime(char* p, std::int64_t ticks) {
+        const TimeText* found = &times_[lastTime_];
+        if (found->ticks != ticks) found = &FindTime(ticks);
+        if (found->length != kTimeBound) {
+            std::memcpy(p, found->text.data(), found->length);
+            return p + found->length;
+        }
+        std::memcpy(p, found->text.data(), kTimeBound);
+        return p + kTimeBound;
+    }
     void WriteAttributes(std::uint32_t attributes);
 
     OutputBuffer* out_;
@@ -90,6 +103,8 @@ private:
         std::size_t length = 0;
         std::array<char, kTimeBound> text{};
     };
+    // The kept text of `ticks`, made when none is kept; it becomes the last.
+    const TimeText& FindTime(std::int64_t ticks);
     // Puts `ticks` into the next of times_ and makes it the last one.
     const TimeText& FormatTime(std::int64_t ticks);
     std::array<TimeText, 4> times_{};
