@@ -328,11 +328,12 @@ void ListingWriter::WriteAll(const listing::Listing& listing, std::size_t blockR
     WriteInTwo(listing, order, blockRows);
 }
 
-// The blocks are written in order by this thread, which formats each one
-// itself unless the second writer (paths and times kept of its own) has
-// one ready in a buffer: so the bytes are those of one writer, and this
-// thread never waits for the other, which on a busy machine may not run
-// at all. The second writer takes odd blocks just ahead of this one.
+// The blocks are written in order by this thread. It formats the even ones
+// itself; the second writer (paths and times kept of its own) formats odd
+// ones into a buffer just ahead of it, so the bytes are those of one writer.
+// This thread waits only for a block the other is formatting, never for one
+// it has not begun: that one it takes itself, so a second writer that on a
+// busy machine does not run at all slows nothing.
 void ListingWriter::WriteInTwo(const listing::Listing& listing, const Order& order, std::size_t blockRows) {
     const std::size_t rows = order.size();
     const std::size_t blocks = (rows + blockRows - 1) / blockRows;
@@ -340,10 +341,12 @@ void ListingWriter::WriteInTwo(const listing::Listing& listing, const Order& ord
         writer.WriteRows(listing, order, block * blockRows, std::min(rows, (block + 1) * blockRows));
     };
     // A slot's state: 0 free, or a block's number times 4 plus 1 while the
-    // second writer formats it, plus 2 once it is ready.
+    // second writer formats it, plus 2 once it is ready, plus 3 while this
+    // thread formats that block itself.
     constexpr std::uint64_t kFree = 0;
     auto working = [](std::size_t block) { return std::uint64_t{block} * 4 + 1; };
     auto ready = [](std::size_t block) { return std::uint64_t{block} * 4 + 2; };
+    auto taken = [](std::size_t block) { return std::uint64_t{block} * 4 + 3; };
     struct Slot {
         OutputBuffer text{nullptr, std::size_t{2} << 20};
         std::atomic<std::uint64_t> state{0};
@@ -357,6 +360,7 @@ void ListingWriter::WriteInTwo(const listing::Listing& listing, const Order& ord
     std::atomic<bool> stop{false};
 
     auto second = [&] {
+        Slot* held = nullptr;  // the slot this thread formats into
         try {
             ListingWriter other(slots[0].text, format_, columns_);
             other.keptBits_ = keptBits_;
@@ -367,21 +371,34 @@ void ListingWriter::WriteInTwo(const listing::Listing& listing, const Order& ord
                 Slot& slot = slotOf(block);
                 std::uint64_t state = slot.state.load(std::memory_order_acquire);
                 if (state != kFree) {
-                    // A block this thread finished too late, freed once the
-                    // other reaches that slot again.
+                    // An earlier block not passed on yet, or one the other
+                    // thread took: free once the other is done with it.
                     slot.state.wait(state, std::memory_order_acquire);
                     continue;
                 }
-                slot.state.store(working(block), std::memory_order_relaxed);
+                if (!slot.state.compare_exchange_strong(state, working(block), std::memory_order_acq_rel)) continue;
+                if (mainAt.load(std::memory_order_acquire) > block) {
+                    // The other thread got past it meanwhile.
+                    slot.state.store(kFree, std::memory_order_release);
+                    slot.state.notify_one();
+                    continue;
+                }
+                held = &slot;
                 slot.text.Clear();
                 other.out_ = &slot.text;
                 write(other, block);
+                held = nullptr;
                 slot.state.store(ready(block), std::memory_order_release);
+                slot.state.notify_one();
                 next = block + 2;
             }
         } catch (...) {
-            // Out of memory here: the blocks left are all formatted by the
-            // other thread.
+            // Out of memory here: the blocks left, this one too, are all
+            // formatted by the other thread, which must not wait for it.
+            if (held != nullptr) {
+                held->state.store(kFree, std::memory_order_release);
+                held->state.notify_one();
+            }
         }
     };
     std::thread helper;
@@ -405,9 +422,24 @@ void ListingWriter::WriteInTwo(const listing::Listing& listing, const Order& ord
             mainAt.store(block, std::memory_order_release);
             if (block % 2 == 1) {
                 Slot& slot = slotOf(block);
-                const std::uint64_t state = slot.state.load(std::memory_order_acquire);
+                std::uint64_t state = slot.state.load(std::memory_order_acquire);
+                // A block the second writer is formatting is waited for, not
+                // formatted again: it runs, so it is done within the time
+                // this thread would take.
+                while (state == working(block)) {
+                    slot.state.wait(state, std::memory_order_acquire);
+                    state = slot.state.load(std::memory_order_acquire);
+                }
                 if (state == ready(block)) {
                     out_->Pass(slot.text.Pending());
+                    slot.state.store(kFree, std::memory_order_release);
+                    slot.state.notify_one();
+                    continue;
+                }
+                // Not begun: this thread takes it, and the second writer,
+                // which would find the slot taken, moves on past it.
+                if (state == kFree && slot.state.compare_exchange_strong(state, taken(block), std::memory_order_acq_rel)) {
+                    write(*this, block);
                     slot.state.store(kFree, std::memory_order_release);
                     slot.state.notify_one();
                     continue;
