@@ -4,18 +4,6 @@
 
 namespace tarnwick {
 
-int ReadAttributeHeader(std::span<const std::uint8_t> record, std::size_t position, AttributeHeader& header) {
-    ByteReader r(record);
-    header.type = r.U32(position + attribute::kType);
-    if (!r.ok() || header.type == attribute::kEndMarker) return -1;
-    header.length = r.U32(position + attribute::kLength);
-    header.nonResident = r.U8(position + attribute::kNonResident) != 0;
-    if (!r.ok() || header.length < attribute::kMinimumLength || !InBounds(record.size(), position, header.length)) {
-        return -1;
-    }
-    return 0;
-}
-
 int ReadNonResidentHeader(std::span<const std::uint8_t> record, std::size_t position, NonResidentHeader& header) {
     ByteReader r(record);
     header.startingVcn = r.U64(position + attribute::kStartingVcn);

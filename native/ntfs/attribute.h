@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "volume/byte_reader.h"
+
 namespace tarnwick {
 
 namespace attribute {
@@ -64,7 +66,18 @@ struct NonResidentHeader {
 // -1 at the end marker, and also where the list cannot go on: a header past
 // the buffer, or a length shorter than a header or running past the buffer.
 // Ending the walk there treats the record as one without further attributes.
-int ReadAttributeHeader(std::span<const std::uint8_t> record, std::size_t position, AttributeHeader& header);
+// Inline: every attribute of every record passes through here.
+inline int ReadAttributeHeader(std::span<const std::uint8_t> record, std::size_t position, AttributeHeader& header) {
+    ByteReader r(record);
+    header.type = r.U32(position + attribute::kType);
+    if (!r.ok() || header.type == attribute::kEndMarker) return -1;
+    header.length = r.U32(position + attribute::kLength);
+    header.nonResident = r.U8(position + attribute::kNonResident) != 0;
+    if (!r.ok() || header.length < attribute::kMinimumLength || !InBounds(record.size(), position, header.length)) {
+        return -1;
+    }
+    return 0;
+}
 
 // -1 when the header lies past the buffer. Which starting VCNs a caller can
 // use is its own decision.
