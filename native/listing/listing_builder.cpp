@@ -86,17 +86,17 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
     const std::span<const NameFact> names(facts.names);
     for (const NameFact& name : names) {
         if (weighDosNames && ShadowedDosName(names, name)) continue;
-        Row row;
+        const std::uint32_t nameOffset = AppendToArena(name.name);
+        Row& row = out.emplace_back();
         row.record = record;
         row.sequence = sequence;
         row.parent = name.parent;
         row.parentSequence = name.parentSequence;
-        row.nameOffset = AppendToArena(name.name);
+        row.nameOffset = nameOffset;
         row.nameLength = static_cast<std::uint8_t>(name.name.units);
         row.nameSpace = name.info.nameSpace;
         row.fileNameTimes = TimesOf(name.info);
         row.flags = deleted ? row_flag::kDeleted : 0;
-        out.push_back(row);
     }
     // A stream is shown beside every name of its file, as a directory
     // listing shows it under each hard link. Rows that wait for their
