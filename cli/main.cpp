@@ -323,9 +323,10 @@ int ListCatalogue(const Arguments& args, const Source& source, const OpenedSourc
     return kExitOk;
 }
 
-// Reads the listing of the opened volume. A listing cut short keeps its
-// rows; only a volume that gave none is a failure here, with the message to
-// print.
+// Reads the listing of the opened volume. A listing cut short, or with
+// records that could not be read, keeps its rows; only a volume that gave
+// none is a failure here, with the message to print (an evidence file's own
+// first, which says more).
 std::optional<std::string> ReadSourceListing(const OpenedSource& opened, const listing::ListingOptions& options,
                                              listing::Listing& result, double& milliseconds) {
     const SourceHandle volume = OpenHandle(opened);
@@ -333,27 +334,45 @@ std::optional<std::string> ReadSourceListing(const OpenedSource& opened, const l
     const auto start = std::chrono::steady_clock::now();
     const listing::ListingStatus status = listing::ReadListing(volume.get(), options, result);
     milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (auto media = ReadProblem(opened)) return media;
     if (status == listing::ListingStatus::NotNtfs || status == listing::ListingStatus::UnreadableTable) {
+        if (auto media = ReadProblem(opened)) return media;
         return std::string(listing::Describe(status));
     }
     return std::nullopt;
 }
 
+// "1 damaged file record", "2 damaged file records".
+std::string Records(std::uint64_t count, const std::string& kind) {
+    return std::to_string(count) + " " + kind + (count == 1 ? " file record" : " file records");
+}
+
 // Damaged records are skipped and counted; one line tells how many.
 void ReportDamage(const Source& source, const listing::Listing& result) {
     if (result.damagedRecords() == 0) return;
-    const unsigned long long damaged = result.damagedRecords();
-    std::fprintf(stderr, "tarnwick: %s: %llu damaged file record%s skipped\n", source.label.c_str(), damaged,
-                 damaged == 1 ? "" : "s");
+    std::fprintf(stderr, "tarnwick: %s: %s skipped\n", source.label.c_str(),
+                 Records(result.damagedRecords(), "damaged").c_str());
 }
 
 // The last word of a command on the listing it used, once its output is out:
-// damage skipped, and a volume cut short as the failure (`detail` after it).
-int Conclude(const Source& source, const listing::Listing& result, const std::string& detail = "") {
+// damage skipped, then as the failure a volume cut short (`detail` after
+// it), a failed read of the evidence file, or records that could not be
+// read. Each of those leaves the listing incomplete.
+int Conclude(const Source& source, const OpenedSource& opened, const listing::Listing& result,
+             const std::string& detail = "") {
     ReportDamage(source, result);
-    if (result.status() != listing::ListingStatus::CutShort) return kExitOk;
-    return Failure(source.label, listing::Describe(result.status()) + detail);
+    std::vector<std::string> problems;
+    if (result.unreadableRecords() > 0) {
+        problems.push_back(Records(result.unreadableRecords(), "unreadable") + " passed over: what they hold is not listed");
+    }
+    if (auto media = ReadProblem(opened)) problems.push_back(*media);
+    if (result.status() == listing::ListingStatus::CutShort) {
+        problems.push_back(listing::Describe(result.status()) + detail);
+    }
+    if (problems.empty()) return kExitOk;
+    for (std::size_t i = 0; i + 1 < problems.size(); ++i) {
+        std::fprintf(stderr, "tarnwick: %s: %s\n", source.label.c_str(), problems[i].c_str());
+    }
+    return Failure(source.label, problems.back());
 }
 
 int List(const Arguments& args) {
@@ -373,7 +392,7 @@ int List(const Arguments& args) {
         ListingWriter(out, args.format, ListingColumns{args.listingOptions.deleted}).WriteAll(result);
     }
     if (auto exit = FinishOutput(out)) return *exit;
-    return Conclude(source, result, ": listed the " + std::to_string(result.recordsRead()) + " file records read before it");
+    return Conclude(source, opened, result, ": listed the " + std::to_string(result.recordsRead()) + " file records read before it");
 }
 
 int Du(const Arguments& args) {
@@ -396,7 +415,7 @@ int Du(const Arguments& args) {
                                                             : UsageFormat::JsonLines;
     WriteUsage(out, format, args.exactBytes, usage);
     if (auto exit = FinishOutput(out)) return *exit;
-    return Conclude(source, result);
+    return Conclude(source, opened, result);
 }
 
 std::size_t CountDirectories(const listing::Listing& names) {
@@ -431,6 +450,9 @@ void PrintListingCounts(const listing::Listing& names, double milliseconds) {
     std::printf("  of directories:     %zu\n", directories);
     std::printf("  of files:           %zu\n", names.size() - directories);
     std::printf("file records read:    %llu\n", static_cast<unsigned long long>(names.recordsRead()));
+    if (names.unreadableRecords() > 0) {
+        std::printf("  unreadable:         %llu\n", static_cast<unsigned long long>(names.unreadableRecords()));
+    }
     std::printf("listing time:         %.2f ms\n", milliseconds);
 }
 
@@ -476,7 +498,7 @@ int Info(const Arguments& args) {
     PrintCatalogueCounts(mapped && status == 0 ? &catalogue : nullptr, milliseconds, why);
     if (std::fflush(stdout) != 0) return Failure("standard output", std::string("write error: ") + std::strerror(errno));
     // A volume cut short explains a refused catalogue better than the status does.
-    if (status == 0 || names.status() == listing::ListingStatus::CutShort) return Conclude(source, names);
+    if (status == 0 || names.status() == listing::ListingStatus::CutShort) return Conclude(source, opened, names);
     ReportDamage(source, names);
     return Failure(source.label, why);
 }

@@ -130,6 +130,9 @@ public:
     // Records in use (or, with `deleted`, candidates) that could not be
     // decoded and gave no row.
     std::uint64_t damagedRecords() const { return damagedRecords_; }
+    // Records in use (or, with `deleted`, any) that could not be read at all
+    // (bad sectors) and were passed over; the records after them are listed.
+    std::uint64_t unreadableRecords() const { return unreadableRecords_; }
     ListingStatus status() const { return status_; }
 
 private:
@@ -147,6 +150,7 @@ private:
     LargeVector<std::uint32_t> pathParent_;
     std::uint64_t recordsRead_ = 0;
     std::uint64_t damagedRecords_ = 0;
+    std::uint64_t unreadableRecords_ = 0;
     ListingStatus status_ = ListingStatus::Complete;
 };
 

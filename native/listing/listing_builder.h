@@ -29,6 +29,10 @@ public:
     // Record `number` of the table; `bitmapInUse` is what the table's bitmap
     // says of it. The bytes are fixed up in place.
     void AddRecord(std::uint64_t number, std::span<std::uint8_t> record, bool bitmapInUse);
+    // Record `number` could not be read: counted, no rows.
+    void AddUnreadable(bool bitmapInUse) {
+        if (bitmapInUse || options_.deleted) ++listing_.unreadableRecords_;
+    }
 
     // Joins extension records to their bases and resolves paths.
     void Finish();

@@ -64,7 +64,11 @@ ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& opti
     std::uint64_t position = 0;
     int next = 0;
     while ((next = stream.Next()) > 0) {
-        builder.AddRecord(position, stream.record(), layout.BitmapSays(position));
+        if (stream.unreadable()) {
+            builder.AddUnreadable(layout.BitmapSays(position));
+        } else {
+            builder.AddRecord(position, stream.record(), layout.BitmapSays(position));
+        }
         ++position;
     }
     if (next < 0) status = ListingStatus::CutShort;

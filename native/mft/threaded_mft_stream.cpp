@@ -67,7 +67,9 @@ bool ThreadedMftStream::Claim(std::size_t& number, Piece& piece) {
         }
         piece.offset = extent.offset + static_cast<std::int64_t>(extentDone_);
         piece.length = static_cast<std::size_t>(std::min<std::uint64_t>(usable - extentDone_, chunkBytes_));
+        piece.streamAt = streamDone_;
         extentDone_ += piece.length;
+        streamDone_ += piece.length;
         return true;
     }
     piece.last = !piece.failed;
@@ -75,32 +77,56 @@ bool ThreadedMftStream::Claim(std::size_t& number, Piece& piece) {
     return true;
 }
 
-std::size_t ThreadedMftStream::ReadPrefix(Chunk& chunk, std::int64_t offset, std::size_t length) {
-    std::size_t done = 0;
-    while (done + recordSize_ <= length &&
-           platform::ReadExactAt(volume_, offset + static_cast<std::int64_t>(done), chunk.bytes + done,
-                                 static_cast<std::uint32_t>(recordSize_))) {
-        done += recordSize_;
+std::size_t ThreadedMftStream::ReadByRecord(Chunk& chunk, const Piece& piece, bool& failed) {
+    failed = true;
+    // Only whole records can be passed over: the end of one begun in the
+    // chunk before, or the start of one the next chunk ends, would be
+    // joined to bytes never read.
+    const std::size_t head =
+        std::min(piece.length, static_cast<std::size_t>((recordSize_ - piece.streamAt % recordSize_) % recordSize_));
+    auto read = [&](std::size_t at, std::size_t length) {
+        return platform::ReadExactAt(volume_, piece.offset + static_cast<std::int64_t>(at), chunk.bytes + at,
+                                     static_cast<std::uint32_t>(length));
+    };
+    if (head > 0 && !read(0, head)) return 0;
+    std::size_t done = head;
+    std::size_t run = 0;  // unreadable records just before `done`
+    for (; done + recordSize_ <= piece.length; done += recordSize_) {
+        if (read(done, recordSize_)) {
+            run = 0;
+            continue;
+        }
+        if (run == kMostUnreadableInARow) {
+            chunk.unreadable.resize(chunk.unreadable.size() - run);
+            return done - run * recordSize_;
+        }
+        chunk.unreadable.push_back(done);
+        ++run;
     }
-    return done;
+    if (done < piece.length && !read(done, piece.length - done)) return done;
+    failed = false;
+    return piece.length;
 }
 
 void ThreadedMftStream::Read(const Piece& piece, Chunk& chunk) {
     chunk.length = 0;
     chunk.failed = piece.failed;
     chunk.last = piece.last;
+    chunk.unreadable.clear();
     if (piece.length == 0) return;
+    bool failed = true;
     try {
         if (platform::ReadExactAt(volume_, piece.offset, chunk.bytes, static_cast<std::uint32_t>(piece.length))) {
             chunk.length = piece.length;
             return;
         }
-        chunk.length = ReadPrefix(chunk, piece.offset, piece.length);
+        chunk.length = ReadByRecord(chunk, piece, failed);
     } catch (...) {
         // A reader behind the handle that throws (out of memory in an
         // evidence file's library) ends the stream like a failed read.
+        failed = true;
     }
-    chunk.failed = true;
+    chunk.failed = failed;
 }
 
 void ThreadedMftStream::ReadOne(std::unique_lock<std::mutex>& lock, std::size_t number, const Piece& piece) {
@@ -147,8 +173,34 @@ ThreadedMftStream::Chunk* ThreadedMftStream::TakeNext() {
 }
 
 int ThreadedMftStream::Next() {
+    unreadable_ = false;
+    if (endedInFailure_) return -1;
     for (;;) {
+        if (giveUnreadable_ > 0) {
+            --giveUnreadable_;
+            unreadable_ = true;
+            std::fill(pending_.begin(), pending_.end(), std::uint8_t{0});
+            current_ = pending_.data();
+            return 1;
+        }
         if (chunk_ != nullptr && at_ < chunk_->length) {
+            // Unreadable records count only once a readable one follows;
+            // a run too long, or one at the end, is where the volume ends.
+            const std::vector<std::size_t>& unreadable = chunk_->unreadable;
+            if (nextUnreadable_ < unreadable.size() && unreadable[nextUnreadable_] == at_) {
+                ++nextUnreadable_;
+                at_ += recordSize_;
+                if (++unreadableRun_ > kMostUnreadableInARow) {
+                    endedInFailure_ = true;
+                    return -1;
+                }
+                continue;
+            }
+            if (unreadableRun_ > 0) {
+                giveUnreadable_ = unreadableRun_;
+                unreadableRun_ = 0;
+                continue;
+            }
             const std::size_t left = chunk_->length - at_;
             if (pendingFilled_ == 0 && left >= recordSize_) {
                 current_ = chunk_->bytes + at_;
@@ -166,9 +218,13 @@ int ThreadedMftStream::Next() {
             }
             continue;
         }
-        if (chunk_ != nullptr && (chunk_->failed || chunk_->last)) return chunk_->failed ? -1 : 0;
+        if (chunk_ != nullptr && (chunk_->failed || chunk_->last)) {
+            endedInFailure_ = chunk_->failed || unreadableRun_ > 0;
+            return endedInFailure_ ? -1 : 0;
+        }
         chunk_ = TakeNext();
         at_ = 0;
+        nextUnreadable_ = 0;
     }
 }
 

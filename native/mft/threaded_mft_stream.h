@@ -39,13 +39,25 @@ public:
     ThreadedMftStream(const ThreadedMftStream&) = delete;
     ThreadedMftStream& operator=(const ThreadedMftStream&) = delete;
 
-    // 1 when record() holds the next record, 0 at the end of the extents,
-    // -1 when a read failed or would cross the end of the volume (after
+    // 1 when record() holds the next record (or the next record is one that
+    // could not be read: unreadable()), 0 at the end of the extents, -1 when
+    // reads failed for good or would cross the end of the volume (after
     // every whole record read before it).
+    //
+    // A read that fails is tried again a record at a time. A few records
+    // that cannot be read with readable ones after them (bad sectors) are
+    // passed over, each given as unreadable; a longer run of them, or one
+    // that reaches the end of the table, is where the volume ends (an image
+    // cut short), as is any failure inside a record split between extents.
     int Next();
 
     // Valid, and changeable in place, until the next call of Next.
     std::span<std::uint8_t> record() { return {current_, recordSize_}; }
+    // The record Next gave could not be read: record() holds zeros.
+    bool unreadable() const { return unreadable_; }
+
+    // Unreadable records in a row beyond which the volume counts as ended.
+    static constexpr std::size_t kMostUnreadableInARow = 64;
 
 private:
     struct Chunk {
@@ -54,6 +66,7 @@ private:
         bool failed = false;  // the stream ends with a failure after these bytes
         bool last = false;    // the stream ends after these bytes
         std::size_t holds = kNone;  // the number of the chunk it holds once filled
+        std::vector<std::size_t> unreadable;  // offsets of the records that could not be read, rising
     };
     // Where the next chunk lies; or, with no bytes, how the stream ends.
     struct Piece {
@@ -61,6 +74,7 @@ private:
         std::size_t length = 0;
         bool failed = false;
         bool last = false;
+        std::uint64_t streamAt = 0;  // bytes of the stream before it
     };
     static constexpr std::size_t kNone = ~std::size_t{0};
 
@@ -69,8 +83,9 @@ private:
     bool Claim(std::size_t& number, Piece& piece);
     void Read(const Piece& piece, Chunk& chunk);
     // Reads a record at a time after a whole read failed, so every record
-    // before the failure still counts; returns the bytes read.
-    std::size_t ReadPrefix(Chunk& chunk, std::int64_t offset, std::size_t length);
+    // before a failure that ends the stream still counts; returns the bytes
+    // the chunk holds, false in `failed` when that is all of them.
+    std::size_t ReadByRecord(Chunk& chunk, const Piece& piece, bool& failed);
     // Claims, reads and marks one chunk; the lock is held on entry and on
     // return, not while reading.
     void ReadOne(std::unique_lock<std::mutex>& lock, std::size_t number, const Piece& piece);
@@ -85,6 +100,7 @@ private:
     // Where the reading stands.
     std::size_t extent_ = 0;
     std::uint64_t extentDone_ = 0;
+    std::uint64_t streamDone_ = 0;  // bytes of the stream claimed
     bool planEnded_ = false;
 
     // A ring of chunks, claimed and filled in order by the reading thread,
@@ -109,6 +125,11 @@ private:
     std::vector<std::uint8_t> pending_;  // a record split between chunks
     std::size_t pendingFilled_ = 0;
     std::uint8_t* current_ = nullptr;
+    std::size_t nextUnreadable_ = 0;  // into chunk_->unreadable
+    std::size_t unreadableRun_ = 0;   // passed over, not given yet: a readable record must follow
+    std::size_t giveUnreadable_ = 0;  // given before the record at at_
+    bool unreadable_ = false;
+    bool endedInFailure_ = false;
 };
 
 }  // namespace tarnwick

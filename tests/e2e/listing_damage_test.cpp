@@ -1,8 +1,8 @@
 // The listing of real volumes damaged as in the load's matrix: cut short
-// anywhere, records with no signature or a torn update sequence, parents
-// that point back into their own subtree. The listing never stops at a
-// damaged record (it is counted and skipped), keeps what it read of a
-// volume cut short, and gives every row a path.
+// anywhere, records with no signature or a torn update sequence, records on
+// bad sectors, parents that point back into their own subtree. The listing
+// never stops at a damaged or unreadable record (it is counted and skipped),
+// keeps what it read of a volume cut short, and gives every row a path.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,16 +29,21 @@ using RecordName = std::pair<std::uint64_t, std::u16string>;  // record, name
 struct Result {
     ListingStatus status;
     std::uint64_t damaged = 0;
+    std::uint64_t unreadable = 0;
     std::set<RecordName> names;
     std::map<RecordName, std::u16string> paths;
 };
 
-Result List(const std::vector<std::uint8_t>& bytes) {
+// With `unreadable`, the bytes at those offsets cannot be read, as on bad
+// sectors.
+Result List(const std::vector<std::uint8_t>& bytes, const std::vector<std::size_t>& unreadable = {}) {
     testing::MemoryVolume volume(bytes);
+    for (const std::size_t offset : unreadable) volume.MakeUnreadable(offset, 1);
     listing::Listing listing;
     Result result;
     result.status = listing::ReadListing(volume.handle(), {}, listing);
     result.damaged = listing.damagedRecords();
+    result.unreadable = listing.unreadableRecords();
     for (const listing::Row& row : listing.rows()) {
         const RecordName name{row.record, std::u16string(listing.Name(row))};
         std::u16string path;
@@ -110,6 +115,21 @@ TEST_P(DamagedListing, DamagedRecordsAreCountedAndSkipped) {
     for (const RecordName& name : reference_.names) {
         const bool lost = name.first == last.position || name.first == middle.position;
         EXPECT_EQ(damaged.names.count(name), lost ? 0u : 1u) << "record " << name.first;
+    }
+}
+
+TEST_P(DamagedListing, RecordsOnBadSectorsArePassedOver) {
+    const std::vector<const MftRecord*> named = NamedRecords();
+    ASSERT_GT(named.size(), 4u);
+    const MftRecord& first = *named[named.size() / 3];
+    const MftRecord& second = *named[2 * named.size() / 3];
+    const Result bad = List(V().bytes(), {static_cast<std::size_t>(first.offset()) + 700, static_cast<std::size_t>(second.offset()) + 3});
+    EXPECT_EQ(bad.status, ListingStatus::Complete);
+    EXPECT_EQ(bad.unreadable, 2u);
+    EXPECT_EQ(bad.damaged, 0u);
+    for (const RecordName& name : reference_.names) {
+        const bool lost = name.first == first.position || name.first == second.position;
+        EXPECT_EQ(bad.names.count(name), lost ? 0u : 1u) << "record " << name.first;
     }
 }
 

@@ -22,12 +22,19 @@ void PutStream(std::vector<std::uint8_t>& image, std::size_t at, std::uint32_t s
     }
 }
 
+constexpr std::uint32_t kUnreadable = 0xFFFFFFFF;
+
 // Reads the stream to its end: the table position each record starts at,
-// checked word by word, and Next's last answer.
+// checked word by word (kUnreadable for a record given as unreadable), and
+// Next's last answer.
 std::pair<std::vector<std::uint32_t>, int> ReadAll(ThreadedMftStream& stream) {
     std::vector<std::uint32_t> starts;
     int next = 0;
     while ((next = stream.Next()) > 0) {
+        if (stream.unreadable()) {
+            starts.push_back(kUnreadable);
+            continue;
+        }
         const std::span<std::uint8_t> record = stream.record();
         std::uint32_t first = 0;
         std::memcpy(&first, record.data(), 4);
@@ -103,6 +110,53 @@ TEST(ThreadedMftStream, EndsWithAFailureAfterTheRecordsBeforeIt) {
         const auto [starts, last] = ReadAll(stream);
         EXPECT_EQ(last, -1);
         EXPECT_EQ(starts, Starts(1));
+    }
+}
+
+// Bad sectors: a few records that cannot be read, with readable ones after
+// them, are given as unreadable in their places, within a chunk and across
+// two; a longer run, one the table ends in, or one inside a record split
+// between extents ends the stream after the records before it, as an image
+// cut short does.
+TEST(ThreadedMftStream, PassesOverAFewUnreadableRecords) {
+    const std::size_t bytes = 3 * (std::size_t{1} << 20);
+    const std::size_t records = bytes / kRecord;  // 1,024 a chunk
+    std::vector<std::uint8_t> image(bytes);
+    PutStream(image, 0, 0, bytes);
+    auto read = [&image](std::vector<TableExtent> extents, std::size_t firstBad, std::size_t badRecords) {
+        MemoryVolume volume(image);
+        volume.MakeUnreadable(firstBad * kRecord + 100, (badRecords - 1) * kRecord + 1);
+        ThreadedMftStream stream(volume.handle(), kRecord, std::move(extents));
+        return ReadAll(stream);
+    };
+    const std::vector<TableExtent> whole{{0, bytes}};
+    {
+        MemoryVolume volume(image);
+        volume.MakeUnreadable(5 * kRecord + 512, 1);
+        volume.MakeUnreadable(1022 * kRecord, 4 * kRecord);
+        ThreadedMftStream stream(volume.handle(), kRecord, whole);
+        const auto [starts, last] = ReadAll(stream);
+        std::vector<std::uint32_t> expected = Starts(records);
+        for (const std::size_t bad : {5, 1022, 1023, 1024, 1025}) expected[bad] = kUnreadable;
+        EXPECT_EQ(last, 0);
+        EXPECT_EQ(starts, expected);
+    }
+    constexpr std::size_t kMost = ThreadedMftStream::kMostUnreadableInARow;
+    for (const std::size_t at : {std::size_t{10}, std::size_t{1000}}) {
+        const auto [starts, last] = read(whole, at, kMost + 1);
+        EXPECT_EQ(last, -1);
+        EXPECT_EQ(starts, Starts(at));
+    }
+    {
+        const auto [starts, last] = read(whole, records - 3, 3);
+        EXPECT_EQ(last, -1);
+        EXPECT_EQ(starts, Starts(records - 3));
+    }
+    {
+        const std::size_t split = 2 * kRecord + 512;
+        const auto [starts, last] = read({{0, split}, {static_cast<std::int64_t>(split), bytes - split}}, 2, 1);
+        EXPECT_EQ(last, -1);
+        EXPECT_EQ(starts, Starts(2));
     }
 }
 
