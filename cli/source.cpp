@@ -95,6 +95,7 @@ std::optional<std::string> CheckReadable(const std::string& path) {
 namespace {
 
 constexpr std::size_t kSector = 512;
+constexpr std::size_t kWideSector = 4096;  // of 4Kn disks
 // Logical partitions chain through one extended boot record each; real
 // disks have a handful, so a longer chain is damage (or a loop).
 constexpr int kMaxLogicalPartitions = 128;
@@ -184,18 +185,18 @@ std::optional<std::string> ReadGpt(platform::VolumeReader& disk, std::vector<Par
     return std::string("a protective MBR but no GPT header");
 }
 
-std::optional<std::string> ReadLogicalPartitions(platform::VolumeReader& disk, std::uint64_t extendedLba,
-                                                 std::vector<Partition>& partitions) {
+std::optional<std::string> ReadLogicalPartitions(platform::VolumeReader& disk, std::uint64_t sectorSize,
+                                                 std::uint64_t extendedLba, std::vector<Partition>& partitions) {
     std::set<std::uint64_t> visited;
     std::uint64_t ebrLba = extendedLba;
     for (int number = 5; number < 5 + kMaxLogicalPartitions; ++number) {
         if (!visited.insert(ebrLba).second) return std::string("the chain of logical partitions loops");
-        const std::vector<std::uint8_t> sector = ReadBytes(disk, ebrLba * kSector, kSector);
+        const std::vector<std::uint8_t> sector = ReadBytes(disk, ebrLba * sectorSize, kSector);
         const auto slots = ParseMbr(sector);
-        if (!slots) return "extended boot record at byte " + std::to_string(ebrLba * kSector) + " is damaged";
+        if (!slots) return "extended boot record at byte " + std::to_string(ebrLba * sectorSize) + " is damaged";
         const TableEntry& logical = (*slots)[0];
         if (logical.mbrType != 0 && logical.sectors != 0) {
-            partitions.push_back({number, (ebrLba + logical.firstLba) * kSector, logical.sectors * kSector,
+            partitions.push_back({number, (ebrLba + logical.firstLba) * sectorSize, logical.sectors * sectorSize,
                                   HexType(logical.mbrType)});
         }
         const TableEntry& next = (*slots)[1];
@@ -206,8 +207,11 @@ std::optional<std::string> ReadLogicalPartitions(platform::VolumeReader& disk, s
 }
 
 // The partitions of the disk's table; an empty list and no message when the
-// first sector is not a partition table.
-std::optional<std::string> ReadPartitions(platform::VolumeReader& disk, std::vector<Partition>& partitions) {
+// first sector is not a partition table. An MBR counts in the disk's own
+// sectors, `sectorSize` bytes each; a GPT says itself which size it counts in.
+std::optional<std::string> ReadPartitions(platform::VolumeReader& disk, std::uint64_t sectorSize,
+                                          std::vector<Partition>& partitions) {
+    partitions.clear();
     const std::vector<std::uint8_t> first = ReadBytes(disk, 0, kSector);
     const auto slots = ParseMbr(first);
     if (!slots || !LooksLikeMbr(first)) return std::nullopt;
@@ -218,14 +222,22 @@ std::optional<std::string> ReadPartitions(platform::VolumeReader& disk, std::vec
         const TableEntry& slot = (*slots)[i];
         if (slot.mbrType == 0 || slot.sectors == 0) continue;
         if (IsExtendedType(slot.mbrType)) {
-            if (auto problem = ReadLogicalPartitions(disk, slot.firstLba, partitions)) return problem;
+            if (auto problem = ReadLogicalPartitions(disk, sectorSize, slot.firstLba, partitions)) return problem;
             continue;
         }
-        partitions.push_back({static_cast<int>(i) + 1, slot.firstLba * kSector, slot.sectors * kSector,
+        partitions.push_back({static_cast<int>(i) + 1, slot.firstLba * sectorSize, slot.sectors * sectorSize,
                               HexType(slot.mbrType)});
     }
     std::sort(partitions.begin(), partitions.end(), [](const Partition& a, const Partition& b) { return a.number < b.number; });
     return std::nullopt;
+}
+
+std::vector<Partition> NtfsPartitions(platform::VolumeReader& disk, const std::vector<Partition>& partitions) {
+    std::vector<Partition> ntfs;
+    for (const Partition& partition : partitions) {
+        if (IsNtfsBootSector(ReadBytes(disk, partition.start, kSector))) ntfs.push_back(partition);
+    }
+    return ntfs;
 }
 
 std::string Where(const Partition& partition) {
@@ -354,7 +366,7 @@ std::optional<std::string> Locate(const Source& source, SourceOptions options, O
     if (ntfsAtStart && options.partition) return std::string("no partition table: the source is an NTFS volume itself");
     std::vector<Partition> partitions;
     if (!ntfsAtStart) {
-        if (auto problem = ReadPartitions(*disk, partitions)) return "partition table damaged: " + *problem;
+        if (auto problem = ReadPartitions(*disk, kSector, partitions)) return "partition table damaged: " + *problem;
     }
     if (partitions.empty()) {
         if (options.partition) return std::string("no partition table");
@@ -365,9 +377,17 @@ std::optional<std::string> Locate(const Source& source, SourceOptions options, O
         return std::nullopt;
     }
     if (auto problem = CheckInsideDisk(partitions, size)) return problem;
-    std::vector<Partition> ntfs;
-    for (const Partition& partition : partitions) {
-        if (IsNtfsBootSector(ReadBytes(*disk, partition.start, kSector))) ntfs.push_back(partition);
+    std::vector<Partition> ntfs = NtfsPartitions(*disk, partitions);
+    // The disk's sector size is nowhere in an MBR. Where no partition of it
+    // counted in 512-byte sectors holds NTFS, the table may count in 4096-byte
+    // ones (a 4Kn disk): taken when that puts an NTFS volume at a partition.
+    std::vector<Partition> wide;
+    if (ntfs.empty() && !ReadPartitions(*disk, kWideSector, wide) && !CheckInsideDisk(wide, size)) {
+        std::vector<Partition> wideNtfs = NtfsPartitions(*disk, wide);
+        if (!wideNtfs.empty()) {
+            partitions = std::move(wide);
+            ntfs = std::move(wideNtfs);
+        }
     }
     const Partition* chosen = nullptr;
     if (auto problem = ChoosePartition(partitions, ntfs, options.partition, chosen)) return problem;

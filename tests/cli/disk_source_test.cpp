@@ -232,6 +232,27 @@ TEST_F(CraftedDisk, ALoopingChainOfLogicalPartitionsEnds) {
     EXPECT_EQ(*problem, "partition table damaged: the chain of logical partitions loops");
 }
 
+// A disk of 4096-byte sectors (4Kn) counts its MBR in them: the volume its
+// entry puts at sector 256 lies at 1 MiB, not at 128 KiB.
+TEST_F(CraftedDisk, AnMbrOfA4KnDiskCountsInItsOwnSectors) {
+    const fs::path volume = scratch_ / "4kn.vol";
+    const std::string format = "PATH=$PATH:/usr/sbin; truncate -s 8M '" + volume.string() +
+                               "' && mkntfs -q -F -Q -s 4096 -S 0 -H 0 -p 0 '" + volume.string() + "' >/dev/null 2>&1";
+    if (std::system(format.c_str()) != 0) GTEST_SKIP() << "mkntfs is not installed";
+    const std::vector<char> bytes = ReadWhole(volume);
+    constexpr std::size_t kAt = 256 * 4096;
+    std::vector<std::uint8_t> disk(kAt + bytes.size());
+    Entry(disk, 0, 0, 0x83, 1, 8);  // a small partition of another file system before it
+    Entry(disk, 0, 1, 0x07, 256, static_cast<std::uint32_t>(bytes.size() / 4096));
+    std::copy(bytes.begin(), bytes.end(), disk.begin() + kAt);
+    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(disk.data()), disk.size());
+    OpenedSource opened;
+    const auto problem = Open(path_, {}, opened);
+    ASSERT_FALSE(problem) << *problem;
+    EXPECT_EQ(opened.partition, 2);
+    ExpectVolume(opened, volume);
+}
+
 TEST_F(CraftedDisk, AnEvidenceFileCutAfterItsHeaderIsDamagedNotForeign) {
     if (!Usable(kDisks / "gpt.E01")) GTEST_SKIP() << "gpt.E01 was not made";
     std::vector<char> head = ReadWhole(kDisks / "gpt.E01");
