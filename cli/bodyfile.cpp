@@ -75,14 +75,14 @@ void BodyFileWriter::WriteLine(const listing::Row& row, std::u16string_view path
     out_.Commit(p);
 }
 
-void BodyFileWriter::WriteRow(const listing::Row& row, std::u16string_view path) {
+void BodyFileWriter::WriteRow(const listing::Listing& listing, const listing::Row& row, std::u16string_view path) {
     const bool deleted = row.IsDeleted();
     WriteLine(row, path, deleted ? " (deleted)" : "", row.standardTimes, row.dataSize);
     // A stream is an attribute of the file, not a name: it has no times of its own.
     if (row.IsStream()) return;
     // The size of a name's line is that of its $FILE_NAME attribute: 66
     // bytes and the name.
-    WriteLine(row, path, deleted ? " ($FILE_NAME) (deleted)" : " ($FILE_NAME)", row.fileNameTimes,
+    WriteLine(row, path, deleted ? " ($FILE_NAME) (deleted)" : " ($FILE_NAME)", listing.FileNameTimes(row),
               66 + 2 * std::uint64_t{row.nameLength});
 }
 
@@ -96,7 +96,7 @@ void BodyFileWriter::WriteAll(const listing::Listing& listing) {
     for (const listing::Row& row : rows) {
         path_.clear();
         listing.AppendPath(row, path_);
-        WriteRow(row, path_);
+        WriteRow(listing, row, path_);
     }
 }
 

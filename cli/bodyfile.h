@@ -26,9 +26,9 @@ class BodyFileWriter {
 public:
     explicit BodyFileWriter(OutputBuffer& out) : out_(out) {}
 
-    // The lines of one row; `path` is its whole path ("/dir/name", with
+    // The lines of one row of `listing`; `path` is its whole path ("/dir/name", with
     // ":stream" for a stream row).
-    void WriteRow(const listing::Row& row, std::u16string_view path);
+    void WriteRow(const listing::Listing& listing, const listing::Row& row, std::u16string_view path);
 
     // Every row of `listing`, in its order. There is no header.
     void WriteAll(const listing::Listing& listing);

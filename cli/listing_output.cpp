@@ -283,7 +283,7 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
     p = WriteUnsigned(p, row.allocatedSize);
     out_->Commit(p);
     WriteTimes(row.standardTimes, false);
-    WriteTimes(row.fileNameTimes, true);
+    WriteTimes(listing.FileNameTimes(row), true);
     WriteAttributes(row.attributes);
 
     p = out_->Reserve(32);

@@ -34,7 +34,13 @@ struct Times {
     std::int64_t modification = 0;
     std::int64_t mftChange = 0;
     std::int64_t access = 0;
+
+    bool operator==(const Times&) const = default;
 };
+
+// Row::fileNameTimesAt of a name whose times are those of the file's
+// $STANDARD_INFORMATION, as most names' are.
+inline constexpr std::uint32_t kTimesAsStandard = 0xFFFFFFFF;
 
 namespace row_flag {
 inline constexpr std::uint8_t kDirectory = 0x01;
@@ -54,7 +60,10 @@ struct Row {
     std::uint64_t dataSize = 0;
     std::uint64_t allocatedSize = 0;
     Times standardTimes;  // $STANDARD_INFORMATION; zero when the record has none
-    Times fileNameTimes;  // this row's $FILE_NAME
+    // This row's $FILE_NAME times (Listing::FileNameTimes): kTimesAsStandard,
+    // or where they lie in the listing's table of them (0: all zero, as for
+    // a stream row). Kept apart, they would make every row a third larger.
+    std::uint32_t fileNameTimesAt = 0;
     std::uint32_t nameOffset = 0;    // UTF-16 units into the arena
     std::uint32_t streamOffset = 0;  // stream rows only
     std::uint32_t attributes = 0;    // file_attribute bits
@@ -73,9 +82,9 @@ struct Row {
     bool IsOrphan() const { return (flags & row_flag::kOrphan) != 0; }
 };
 
-// Names and paths live elsewhere, so a row stays this small: a million
-// rows with their names come to about 160 MB.
-static_assert(sizeof(Row) <= 120);
+// Names, paths and most $FILE_NAME times live elsewhere, so a row stays
+// this small: a million rows with their names come to about 140 MB.
+static_assert(sizeof(Row) <= 88);
 
 // Where a path ends on its way up: PathParent gives one of these instead of
 // a row for a row in the root, and for one whose chain of folders is lost.
@@ -102,6 +111,10 @@ public:
     std::u16string_view Name(const Row& row) const { return {arena_.data() + row.nameOffset, row.nameLength}; }
     std::u16string_view StreamName(const Row& row) const {
         return {arena_.data() + row.streamOffset, row.streamLength};
+    }
+    const Times& FileNameTimes(const Row& row) const {
+        if (row.fileNameTimesAt == kTimesAsStandard) return row.standardTimes;
+        return row.fileNameTimesAt < fileNameTimes_.size() ? fileNameTimes_[row.fileNameTimesAt] : fileNameTimes_[0];
     }
 
     // Appends "/dir/sub/name" (":stream" after it for a stream row). An
@@ -143,6 +156,9 @@ private:
     // huge pages, filling them costs a fraction of the faults.
     LargeVector<Row> rows_;
     LargeVector<char16_t> arena_;
+    // $FILE_NAME times that differ from their file's standard ones; the
+    // first is all zero.
+    LargeVector<Times> fileNameTimes_ = LargeVector<Times>(1);
     // For each row, the directory row its path continues with, or one of
     // the two ends of a path (kRootParent, kOrphanParent). Resolved once,
     // with cycles and runaway depths cut, so putting a path together is a

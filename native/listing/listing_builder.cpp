@@ -80,8 +80,17 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
     return offset;
 }
 
+std::uint32_t ListingBuilder::FileNameTimesAt(const Times& times, const Times* standard) {
+    if (standard != nullptr && times == *standard) return kTimesAsStandard;
+    LargeVector<Times>& table = listing_.fileNameTimes_;
+    // A file's other names were often made at the same moment.
+    if (table.size() > 1 && table.back() == times) return static_cast<std::uint32_t>(table.size() - 1);
+    table.push_back(times);
+    return static_cast<std::uint32_t>(table.size() - 1);
+}
+
 void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
-                                LargeVector<Row>& out, bool weighDosNames) {
+                                const Times* standard, LargeVector<Row>& out, bool weighDosNames) {
     const std::size_t first = out.size();
     const std::span<const NameFact> names(facts.names);
     for (const NameFact& name : names) {
@@ -95,7 +104,7 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
         row.nameOffset = nameOffset;
         row.nameLength = static_cast<std::uint8_t>(name.name.units);
         row.nameSpace = name.info.nameSpace;
-        row.fileNameTimes = TimesOf(name.info);
+        row.fileNameTimesAt = FileNameTimesAt(TimesOf(name.info), standard);
         row.flags = deleted ? row_flag::kDeleted : 0;
     }
     // A stream is shown beside every name of its file, as a directory
@@ -138,7 +147,7 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
         const std::uint16_t baseSequence = ReferenceSequence(facts_.header.baseRecord);
         if (base == number) return;
         if (facts_.hasData) extensionData_.push_back({base, baseSequence, deleted, facts_.data});
-        AppendRows(facts_, base, baseSequence, deleted, waiting_, false);
+        AppendRows(facts_, base, baseSequence, deleted, nullptr, waiting_, false);
         return;
     }
     if (number == kRootRecord) {
@@ -154,7 +163,7 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
     if (facts_.hasAttributeList) {
         spilled_.push_back({number, facts_.sequence, deleted, facts_.directory, standard, attributes, facts_.hasData,
                             facts_.data});
-        AppendRows(facts_, number, facts_.sequence, deleted, waiting_, false);
+        AppendRows(facts_, number, facts_.sequence, deleted, &standard, waiting_, false);
         return;
     }
     // Records without a name are no file of their own (the reserved
@@ -162,7 +171,7 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
     if (facts_.names.empty()) return;
     LargeVector<Row>& rows = listing_.rows_;
     const std::size_t first = rows.size();
-    AppendRows(facts_, number, facts_.sequence, deleted, rows, true);
+    AppendRows(facts_, number, facts_.sequence, deleted, &standard, rows, true);
     const StreamFact* data = facts_.hasData ? &facts_.data : nullptr;
     for (std::size_t i = first; i < rows.size(); ++i) Completed(i, standard, attributes, facts_.directory, data);
 }
@@ -208,8 +217,13 @@ void ListingBuilder::JoinSpilled() {
             if (belongs(it->sequence, it->IsDeleted())) group.push_back(*it);
         }
         const std::size_t first = listing_.rows_.size();
-        for (const Row& row : group) {
+        for (Row row : group) {
             if (row.IsStream() || ShadowedDosName(std::span<const Row>(group), row)) continue;
+            // Names from extension records met their file's times only now.
+            const std::uint32_t at = row.fileNameTimesAt;
+            if (at != kTimesAsStandard && at != 0 && listing_.fileNameTimes_[at] == file.standard) {
+                row.fileNameTimesAt = kTimesAsStandard;
+            }
             listing_.rows_.push_back(row);
         }
         const std::size_t names = listing_.rows_.size();

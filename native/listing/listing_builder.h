@@ -58,9 +58,13 @@ private:
         StreamFact data;
     };
 
+    // `standard` null while the file's standard times are not known yet
+    // (its rows wait for its other records).
     void AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
-                    LargeVector<Row>& out, bool weighDosNames);
+                    const Times* standard, LargeVector<Row>& out, bool weighDosNames);
     std::uint32_t AppendToArena(NameRef name);
+    // Row::fileNameTimesAt for a name's times.
+    std::uint32_t FileNameTimesAt(const Times& times, const Times* standard);
     // Puts the file's own facts into the row at `index` of the listing and
     // notes what path resolution needs of it.
     void Completed(std::size_t index, const Times& standard, std::uint32_t attributes, bool directory,

@@ -59,7 +59,7 @@ TEST(ListingOnTwoThreads, SameBytesAsOneInEveryFormatAndBlockSize) {
             const std::size_t end = csv.find("\r\n", at);
             ASSERT_NE(end, std::string::npos);
             std::string times;
-            for (const listing::Times* t : {&row.standardTimes, &row.fileNameTimes}) {
+            for (const listing::Times* t : {&row.standardTimes, &listing.FileNameTimes(row)}) {
                 for (const std::int64_t ticks : {t->creation, t->modification, t->mftChange, t->access}) {
                     char text[kTimeBound];
                     times += ',' + std::string(text, WriteNtfsTime(text, ticks));

@@ -84,6 +84,8 @@ public:
         return *found->second;
     }
 
+    const Listing& listing() const { return listing_; }
+
 private:
     Listing listing_;
     ListingBuilder builder_;
@@ -100,8 +102,11 @@ TEST(ListingBuilder, OneRowPerNameWithPathsTimesAndSizes) {
                          Name(u"link", Ref(5, 5), kNamespacePosix)},
                         300, 0x21))
         .Add(32, Record(32, 1, kFile, {Name(u"SHORT.TXT", Ref(30, 3), kNamespaceDos)}));
+    FileNameFields asStandard = Name(u"same times", Ref(5, 5));
+    asStandard.creation = 10, asStandard.modification = 11, asStandard.mftChange = 12, asStandard.access = 13;
+    built.Add(33, Record(33, 1, kFile, {asStandard}));
     const Listing& listing = built.Finish();
-    EXPECT_EQ(built.Paths(), (Paths{"/docs", "/docs/Long File Name.txt", "/docs/SHORT.TXT", "/link"}))
+    EXPECT_EQ(built.Paths(), (Paths{"/docs", "/docs/Long File Name.txt", "/docs/SHORT.TXT", "/link", "/same times"}))
         << "a DOS alias of a Win32 name is no row; a DOS-only name is";
 
     const Row& file = built.At("/docs/Long File Name.txt");
@@ -112,12 +117,15 @@ TEST(ListingBuilder, OneRowPerNameWithPathsTimesAndSizes) {
     EXPECT_EQ(file.allocatedSize, 0u) << "a resident value has no clusters of its own";
     EXPECT_EQ(file.attributes, file_attribute::kReadOnly | file_attribute::kArchive);
     EXPECT_EQ(file.standardTimes.access, 13);
-    EXPECT_EQ(file.fileNameTimes.access, 4) << "the name's own copy, not the standard information's";
+    EXPECT_EQ(listing.FileNameTimes(file).access, 4) << "the name's own copy, not the standard information's";
+    const Row& same = built.At("/same times");
+    EXPECT_EQ(listing.FileNameTimes(same), same.standardTimes);
+    EXPECT_EQ(same.fileNameTimesAt, kTimesAsStandard) << "kept once, in the row";
     EXPECT_FALSE(file.IsDirectory());
     EXPECT_EQ(built.At("/link").dataSize, 300u) << "a hard link is the same file";
     EXPECT_TRUE(built.At("/docs").IsDirectory());
     EXPECT_EQ(listing.damagedRecords(), 0u);
-    EXPECT_EQ(listing.recordsRead(), 4u);
+    EXPECT_EQ(listing.recordsRead(), 5u);
 }
 
 TEST(ListingBuilder, NamesWithoutAValidParentGoUnderOrphansAndEveryChainEnds) {
@@ -199,6 +207,7 @@ TEST(ListingBuilder, ExtensionRecordsJoinTheirBaseOnlyWhenTheSequenceMatches) {
     EXPECT_EQ(row.dataSize, 60000u);
     EXPECT_EQ(row.allocatedSize, 65536u);
     EXPECT_EQ(row.standardTimes.creation, 10) << "the base record's own times";
+    EXPECT_EQ(built.listing().FileNameTimes(row).creation, 1) << "its name's, from the extension record";
 }
 
 TEST(ListingBuilder, DeletedRecordsAndStreamsOnlyWhenAskedFor) {
