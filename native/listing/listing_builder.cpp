@@ -69,6 +69,7 @@ void ListingBuilder::Expect(std::uint64_t rows) {
     // array into fresh ones: room for the longer names of some volumes
     // (23 units on average on a generated one) and for hard links.
     listing_.rows_.reserve(static_cast<std::size_t>(rows + rows / 4));
+    listing_.fileNameTimes_.reserve(static_cast<std::size_t>(rows + rows / 4 + 1));
     listing_.arena_.reserve(static_cast<std::size_t>(rows * 48));
 }
 
