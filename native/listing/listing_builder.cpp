@@ -133,7 +133,37 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
     }
 }
 
+bool ListingBuilder::Prefault(Ahead& ahead) {
+    // A few megabytes ahead, two at a time: a huge page each where the
+    // arrays have them.
+    constexpr std::size_t kAhead = std::size_t{4} << 20;
+    constexpr std::size_t kStep = std::size_t{2} << 20;
+    char* const used = ahead.used.load(std::memory_order_relaxed);
+    char* const end = ahead.end.load(std::memory_order_relaxed);
+    if (used == nullptr) return false;
+    // Arrays moved when they outgrew what was reserved: start again.
+    if (ahead.backed < used || ahead.backed > end) ahead.backed = used;
+    char* const target = end - used > static_cast<std::ptrdiff_t>(kAhead) ? used + kAhead : end;
+    if (ahead.backed >= target) return false;
+    const std::size_t bytes = std::min<std::size_t>(kStep, static_cast<std::size_t>(target - ahead.backed));
+    platform::PrefaultPages(ahead.backed, bytes);
+    ahead.backed += bytes;
+    return true;
+}
+
+bool ListingBuilder::PrefaultAhead() {
+    const bool rows = Prefault(rowsAhead_);
+    const bool names = Prefault(arenaAhead_);
+    return rows || names;
+}
+
 void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> record, bool bitmapInUse) {
+    // Told now and then: a few hundred records fill a small part of the
+    // megabytes the other thread keeps ahead.
+    if (listing_.recordsRead_ % 256 == 0) {
+        Tell(rowsAhead_, listing_.rows_);
+        Tell(arenaAhead_, listing_.arena_);
+    }
     ++listing_.recordsRead_;
     if (!bitmapInUse && !options_.deleted) return;
     if (DecodeRecord(record, options_.streams, facts_) != RecordOutcome::Ok) {

@@ -4,6 +4,7 @@
 // and the fuzzer) feed it records.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -37,7 +38,27 @@ public:
     // Joins extension records to their bases and resolves paths.
     void Finish();
 
+    // For another thread while this one adds records: has the next few
+    // megabytes of the rows and the names backed with memory, so that
+    // adding does not stop at each first touch of a page. False when that
+    // is done as far as the records added so far reach.
+    bool PrefaultAhead();
+
 private:
+    // How far the storage of an array is used, as last told to the other
+    // thread, and how far that thread has had it backed.
+    struct Ahead {
+        std::atomic<char*> used{nullptr};
+        std::atomic<char*> end{nullptr};  // of what is reserved
+        char* backed = nullptr;           // the other thread's own
+    };
+    template <typename T>
+    static void Tell(Ahead& ahead, LargeVector<T>& array) {
+        ahead.used.store(reinterpret_cast<char*>(array.data() + array.size()), std::memory_order_relaxed);
+        ahead.end.store(reinterpret_cast<char*>(array.data() + array.capacity()), std::memory_order_relaxed);
+    }
+    static bool Prefault(Ahead& ahead);
+
     // A base record whose attributes spill into extension records: its rows
     // wait until every record has been seen.
     struct Spilled {
@@ -84,6 +105,8 @@ private:
     std::uint64_t records_ = 0;                 // above the highest record number with a row
     std::uint16_t rootSequence_ = 0;
     bool rootSeen_ = false;
+    Ahead rowsAhead_;
+    Ahead arenaAhead_;
 };
 
 }  // namespace tarnwick::listing

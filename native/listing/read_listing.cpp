@@ -60,7 +60,11 @@ ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& opti
 
     ListingBuilder builder(listing, options);
     builder.Expect(options.deleted ? records : BitsSet(layout, records));
-    ThreadedMftStream stream(volume, layout.recordSize, std::move(extents), info.VolumeBytes());
+    // While the reading thread has every chunk full, it has the memory the
+    // next rows will take backed: on a virtual machine a first touch can
+    // cost as much as copying a dozen pages.
+    ThreadedMftStream stream(volume, layout.recordSize, std::move(extents), info.VolumeBytes(),
+                             [&builder] { return builder.PrefaultAhead(); });
     std::uint64_t position = 0;
     int next = 0;
     while ((next = stream.Next()) > 0) {

@@ -17,9 +17,10 @@ constexpr std::size_t kChunks = 4;
 }  // namespace
 
 ThreadedMftStream::ThreadedMftStream(platform::RawHandle volume, std::size_t recordSize,
-                                     std::vector<TableExtent> extents, std::int64_t volumeEnd)
+                                     std::vector<TableExtent> extents, std::int64_t volumeEnd,
+                                     std::function<bool()> idle)
     : volume_(volume), recordSize_(recordSize), extents_(std::move(extents)), volumeEnd_(volumeEnd),
-      pending_(recordSize) {
+      idle_(std::move(idle)), pending_(recordSize) {
     // A small table (a test volume, a fuzzer's input) gets a ring of its
     // own size, not four megabytes to clear.
     std::uint64_t tableBytes = 0;
@@ -144,7 +145,21 @@ void ThreadedMftStream::ReadLoop() {
         std::size_t number = 0;
         Piece piece;
         bool claimed = false;
-        changed_.wait(lock, [&] { return stop_ || planEnded_ || (claimed = Claim(number, piece)); });
+        for (;;) {
+            if (stop_ || planEnded_ || (claimed = Claim(number, piece))) break;
+            if (idle_) {
+                lock.unlock();
+                bool more = false;
+                try {
+                    more = idle_();
+                } catch (...) {
+                    // Work on the side, never a reason to stop reading.
+                }
+                lock.lock();
+                if (more) continue;
+            }
+            changed_.wait(lock);
+        }
         if (!claimed || stop_) return;
         ReadOne(lock, number, piece);
     }

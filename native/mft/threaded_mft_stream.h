@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <span>
@@ -33,8 +34,13 @@ public:
     // at or past `volumeEnd` is read: an extent that reaches there ends the
     // stream with a failure where it crosses it. The handle is read only
     // with ReadExactAt until this object is gone.
+    //
+    // `idle`, when given, is work for the reading thread while every chunk
+    // is full: it is called, one step at a time, until it answers false,
+    // and runs beside the caller.
     ThreadedMftStream(platform::RawHandle volume, std::size_t recordSize, std::vector<TableExtent> extents,
-                      std::int64_t volumeEnd = std::numeric_limits<std::int64_t>::max());
+                      std::int64_t volumeEnd = std::numeric_limits<std::int64_t>::max(),
+                      std::function<bool()> idle = {});
     ~ThreadedMftStream();
     ThreadedMftStream(const ThreadedMftStream&) = delete;
     ThreadedMftStream& operator=(const ThreadedMftStream&) = delete;
@@ -97,6 +103,7 @@ private:
     std::size_t recordSize_;
     std::vector<TableExtent> extents_;
     std::int64_t volumeEnd_;
+    std::function<bool()> idle_;
     // Where the reading stands.
     std::size_t extent_ = 0;
     std::uint64_t extentDone_ = 0;

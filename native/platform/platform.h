@@ -80,5 +80,10 @@ void SetDebugSink(DebugSink sink);
 // because a first touch of small heap blocks is several times slower.
 void* AllocateZeroedPages(std::size_t bytes);
 void FreePages(void* pages, std::size_t bytes);
+// Has the system back [pages, pages + bytes) of such storage with memory
+// now, so that the first write there does not stop for it; another thread
+// may do that beforehand. Only a hint: the bytes never change, a range the
+// system cannot back (or no longer mapped) is left as it is.
+void PrefaultPages(void* pages, std::size_t bytes);
 
 }  // namespace tarnwick::platform

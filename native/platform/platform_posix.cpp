@@ -321,4 +321,18 @@ void FreePages(void* pages, std::size_t bytes) {
     if (pages != nullptr) munmap(pages, bytes);
 }
 
+void PrefaultPages(void* pages, std::size_t bytes) {
+#if defined(MADV_POPULATE_WRITE)
+    // Whole pages from the one holding `pages`; a kernel before 5.14
+    // refuses and the pages fault in when written, as without the hint.
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(pages) / page * page;
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(pages) + bytes;
+    if (bytes != 0) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#else
+    (void)pages;
+    (void)bytes;
+#endif
+}
+
 }  // namespace tarnwick::platform

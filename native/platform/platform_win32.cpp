@@ -122,4 +122,8 @@ void FreePages(void* pages, std::size_t /*bytes*/) {
     if (pages != nullptr) VirtualFree(pages, 0, MEM_RELEASE);
 }
 
+// Committed pages are backed on first touch; Win32 has no call to do it
+// ahead without touching them.
+void PrefaultPages(void* /*pages*/, std::size_t /*bytes*/) {}
+
 }  // namespace tarnwick::platform
