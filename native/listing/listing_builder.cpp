@@ -65,6 +65,7 @@ void ListingBuilder::Expect(std::uint64_t rows) {
     // the arrays then grow as rows really come.
     constexpr std::uint64_t kMostReserved = 1 << 22;
     rows = std::min(rows, kMostReserved);
+    expectedRows_ = static_cast<std::size_t>(rows);
     // Reserved pages cost nothing until touched, while growing copies the
     // array into fresh ones: room for the longer names of some volumes
     // (23 units on average on a generated one) and for hard links.
@@ -161,8 +162,9 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
     // Told now and then: a few hundred records fill a small part of the
     // megabytes the other thread keeps ahead.
     if (listing_.recordsRead_ % 256 == 0) {
-        Tell(rowsAhead_, listing_.rows_);
-        Tell(arenaAhead_, listing_.arena_);
+        // Rows come about one a record in use; names are of any length.
+        Tell(rowsAhead_, listing_.rows_, expectedRows_);
+        Tell(arenaAhead_, listing_.arena_, listing_.arena_.capacity());
     }
     ++listing_.recordsRead_;
     if (!bitmapInUse && !options_.deleted) return;

@@ -4,6 +4,7 @@
 // and the fuzzer) feed it records.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <span>
@@ -52,10 +53,12 @@ private:
         std::atomic<char*> end{nullptr};  // of what is reserved
         char* backed = nullptr;           // the other thread's own
     };
+    // `most`: elements worth having backed at all.
     template <typename T>
-    static void Tell(Ahead& ahead, LargeVector<T>& array) {
+    static void Tell(Ahead& ahead, LargeVector<T>& array, std::size_t most) {
+        const std::size_t end = std::max(array.size(), std::min(array.capacity(), most));
         ahead.used.store(reinterpret_cast<char*>(array.data() + array.size()), std::memory_order_relaxed);
-        ahead.end.store(reinterpret_cast<char*>(array.data() + array.capacity()), std::memory_order_relaxed);
+        ahead.end.store(reinterpret_cast<char*>(array.data() + end), std::memory_order_relaxed);
     }
     static bool Prefault(Ahead& ahead);
 
@@ -107,6 +110,7 @@ private:
     bool rootSeen_ = false;
     Ahead rowsAhead_;
     Ahead arenaAhead_;
+    std::size_t expectedRows_ = 0;
 };
 
 }  // namespace tarnwick::listing
