@@ -145,20 +145,23 @@ void ThreadedMftStream::ReadLoop() {
         std::size_t number = 0;
         Piece piece;
         bool claimed = false;
+        bool idleDone = !idle_;
         for (;;) {
             if (stop_ || planEnded_ || (claimed = Claim(number, piece))) break;
-            if (idle_) {
+            if (!idleDone) {
+                // Unlocked meanwhile: what it missed is asked again above
+                // before this thread waits.
                 lock.unlock();
-                bool more = false;
                 try {
-                    more = idle_();
+                    idleDone = !idle_();
                 } catch (...) {
-                    // Work on the side, never a reason to stop reading.
+                    idleDone = true;  // work on the side, never a reason to stop reading
                 }
                 lock.lock();
-                if (more) continue;
+                continue;
             }
             changed_.wait(lock);
+            idleDone = !idle_;
         }
         if (!claimed || stop_) return;
         ReadOne(lock, number, piece);

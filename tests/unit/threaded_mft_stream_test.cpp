@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <future>
+#include <thread>
 #include <vector>
 
 #include "memory_volume.h"
@@ -160,7 +167,9 @@ TEST(ThreadedMftStream, PassesOverAFewUnreadableRecords) {
     }
 }
 
-// A caller that stops early leaves no thread behind and no read pending.
+// A caller that stops early leaves no thread behind and no read pending,
+// also while the reading thread is busy with work on the side: a stop it
+// misses then would leave it waiting for good.
 TEST(ThreadedMftStream, StopsWhenLeftEarly) {
     const std::size_t bytes = 8 * (std::size_t{1} << 20);
     std::vector<std::uint8_t> image(bytes);
@@ -169,6 +178,30 @@ TEST(ThreadedMftStream, StopsWhenLeftEarly) {
         ThreadedMftStream stream(volume.handle(), kRecord, {{0, bytes}});
         for (int r = 0; r < i * 37; ++r) ASSERT_EQ(stream.Next(), 1);
     }
+    std::atomic<int> sideWork{0};
+    auto side = [&sideWork] {
+        ++sideWork;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return false;
+    };
+    for (int i = 0; i < 20; ++i) {
+        std::promise<void> left;
+        std::future<void> done = left.get_future();
+        std::thread caller([&] {
+            {
+                ThreadedMftStream stream(volume.handle(), kRecord, {{0, bytes}}, INT64_MAX, side);
+                EXPECT_EQ(stream.Next(), 1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            left.set_value();
+        });
+        if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            std::fprintf(stderr, "the reading thread missed the stop and never ended\n");
+            std::abort();
+        }
+        caller.join();
+    }
+    EXPECT_GT(sideWork.load(), 0) << "the work on the side ran";
 }
 
 }  // namespace
