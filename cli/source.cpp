@@ -95,7 +95,7 @@ std::optional<std::string> CheckReadable(const std::string& path) {
 namespace {
 
 constexpr std::size_t kSector = 512;
-constexpr std::size_t kWideSector = 4096;  // of 4Kn disks
+constexpr std::size_t kWideSector = 4096;  // of 4Kn disks, which a GPT and an MBR may count in
 // Logical partitions chain through one extended boot record each; real
 // disks have a handful, so a longer chain is damage (or a loop).
 constexpr int kMaxLogicalPartitions = 128;
@@ -171,7 +171,7 @@ bool LooksLikeMbr(std::span<const std::uint8_t> sector) {
 
 std::optional<std::string> ReadGpt(platform::VolumeReader& disk, std::vector<Partition>& partitions) {
     // The header sits in LBA 1: byte 512 on disks of 512-byte sectors, 4096 on 4Kn disks.
-    for (const std::uint32_t sectorSize : {512u, 4096u}) {
+    for (const std::size_t sectorSize : {kSector, kWideSector}) {
         const std::vector<std::uint8_t> sector = ReadBytes(disk, sectorSize, sectorSize);
         const GptHeaderResult found = ParseGptHeader(sector);
         if (found.problem) return found.problem;
@@ -180,7 +180,7 @@ std::optional<std::string> ReadGpt(platform::VolumeReader& disk, std::vector<Par
         if (header.entriesLba > UINT64_MAX / sectorSize) return std::string("GPT header damaged: entries out of range");
         const std::vector<std::uint8_t> entries =
             ReadBytes(disk, header.entriesLba * sectorSize, static_cast<std::size_t>(header.EntryBytes()));
-        return ParseGptEntries(entries, header, sectorSize, partitions);
+        return ParseGptEntries(entries, header, static_cast<std::uint32_t>(sectorSize), partitions);
     }
     return std::string("a protective MBR but no GPT header");
 }
