@@ -253,10 +253,7 @@ void ListingBuilder::JoinSpilled() {
         for (Row row : group) {
             if (row.IsStream() || ShadowedDosName(std::span<const Row>(group), row)) continue;
             // Names from extension records met their file's times only now.
-            const std::uint32_t at = row.fileNameTimesAt;
-            if (at != kTimesAsStandard && at != 0 && listing_.fileNameTimes_[at] == file.standard) {
-                row.fileNameTimesAt = kTimesAsStandard;
-            }
+            if (listing_.FileNameTimes(row) == file.standard) row.fileNameTimesAt = kTimesAsStandard;
             listing_.rows_.push_back(row);
         }
         const std::size_t names = listing_.rows_.size();
