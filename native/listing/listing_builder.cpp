@@ -134,6 +134,19 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
     }
 }
 
+std::size_t ListingBuilder::ArenaUnitsExpected() const {
+    // Names run to about the same length all through a volume: what the
+    // rows so far hold, a little more, for the rows still to come. Memory
+    // backed beyond what is used is a first touch paid for nothing.
+    constexpr std::size_t kUnitsBeforeRows = 32;
+    constexpr std::size_t kRowsToJudgeBy = 1024;
+    const std::size_t rows = listing_.rows_.size();
+    const std::size_t used = listing_.arena_.size();
+    const std::size_t perRow = rows >= kRowsToJudgeBy ? used / rows + 1 : kUnitsBeforeRows;
+    const std::size_t left = expectedRows_ > rows ? expectedRows_ - rows : 0;
+    return used + left * perRow + left * perRow / 8;
+}
+
 bool ListingBuilder::Prefault(Ahead& ahead) {
     // A few megabytes ahead, two at a time: a huge page each where the
     // arrays have them.
@@ -164,7 +177,7 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
     if (listing_.recordsRead_ % 256 == 0) {
         // Rows come about one a record in use; names are of any length.
         Tell(rowsAhead_, listing_.rows_, expectedRows_);
-        Tell(arenaAhead_, listing_.arena_, listing_.arena_.capacity());
+        Tell(arenaAhead_, listing_.arena_, ArenaUnitsExpected());
     }
     ++listing_.recordsRead_;
     if (!bitmapInUse && !options_.deleted) return;

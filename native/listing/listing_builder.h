@@ -61,6 +61,8 @@ private:
         ahead.end.store(reinterpret_cast<char*>(array.data() + end), std::memory_order_relaxed);
     }
     static bool Prefault(Ahead& ahead);
+    // How far the names are worth having backed, in UTF-16 units.
+    std::size_t ArenaUnitsExpected() const;
 
     // A base record whose attributes spill into extension records: its rows
     // wait until every record has been seen.
