@@ -30,8 +30,11 @@ constexpr AttributeWord kAttributeWords[] = {
     {file_attribute::kCompressed, "compressed"}, {file_attribute::kEncrypted, "encrypted"},
     {file_attribute::kSparse, "sparse"},        {file_attribute::kReparsePoint, "reparse-point"},
 };
-// Every word with a separator or its JSON quotes and comma.
-constexpr std::size_t kAttributesBound = 128;
+constexpr std::uint32_t kShownAttributes = [] {
+    std::uint32_t bits = 0;
+    for (const AttributeWord& a : kAttributeWords) bits |= a.bit;
+    return bits;
+}();
 // The numeric and word fields of one line around the texts.
 constexpr std::size_t kFixedBound = 8 * kIntegerBound + 256;
 
@@ -90,15 +93,33 @@ void ListingWriter::WriteField(std::string_view utf8, bool escape) {
     out_->Commit(p);
 }
 
-std::string_view ListingWriter::NameUtf8(const listing::Listing& listing, const listing::Row& row) {
-    const std::u16string_view name = listing.Name(row);
-    char* end = WriteUtf8(name_.data(), name.data(), name.size());
+// Printable ASCII but the quote, the comma and the backslash: written as it
+// stands in both formats.
+constexpr std::array<bool, 0x80> kPlainUnits = [] {
+    std::array<bool, 0x80> plain{};
+    for (char16_t unit = 0x20; unit < 0x7F; ++unit) plain[unit] = unit != u'"' && unit != u',' && unit != u'\\';
+    return plain;
+}();
+
+// Most names are plain ASCII: one look-up a unit converts and checks them,
+// and only a name with anything else is converted and searched in full.
+char* ListingWriter::PlainUtf8(char* out, std::u16string_view text, bool& plain) {
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] < 0x80 && kPlainUnits[text[i]]; ++i) out[i] = static_cast<char>(text[i]);
+    if (i == text.size()) return out + i;
+    plain = false;
+    return WriteUtf8(out + i, text.data() + i, text.size() - i);
+}
+
+ListingWriter::Utf8Name ListingWriter::NameUtf8(const listing::Listing& listing, const listing::Row& row) {
+    bool plain = true;
+    char* end = PlainUtf8(name_.data(), listing.Name(row), plain);
     if (row.IsStream()) {
-        const std::u16string_view stream = listing.StreamName(row);
         *end++ = ':';
-        end = WriteUtf8(end, stream.data(), stream.size());
+        end = PlainUtf8(end, listing.StreamName(row), plain);
     }
-    return {name_.data(), static_cast<std::size_t>(end - name_.data())};
+    const std::string_view utf8(name_.data(), static_cast<std::size_t>(end - name_.data()));
+    return {utf8, !plain && NeedsEscape(utf8)};
 }
 
 const ListingWriter::KeptPath* ListingWriter::DirectoryPath(const listing::Listing& listing, std::uint32_t directory) {
@@ -133,11 +154,11 @@ const ListingWriter::KeptPath* ListingWriter::DirectoryPath(const listing::Listi
     path.assign(above->utf8);
     bool escape = above->escape;
     for (auto folder = missing_.rbegin(); folder != missing_.rend(); ++folder) {
-        const std::string_view name = NameUtf8(listing, rows[*folder]);
-        if (path.size() + 1 + name.size() > kKeptPathBytes) return nullptr;
+        const Utf8Name name = NameUtf8(listing, rows[*folder]);
+        if (path.size() + 1 + name.utf8.size() > kKeptPathBytes) return nullptr;
         path.push_back('/');
-        path.append(name);
-        escape = escape || NeedsEscape(name);
+        path.append(name.utf8);
+        escape = escape || name.escape;
         KeptPath& slot = slotOf(*folder);
         slot.directory = *folder;
         slot.utf8.assign(path);
@@ -152,8 +173,7 @@ bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const 
     const KeptPath* parent = DirectoryPath(listing, listing.PathParent(row));
     if (parent == nullptr) return false;
     const std::string_view prefix = parent->utf8;
-    const std::string_view name = NameUtf8(listing, row);
-    const bool nameEscape = NeedsEscape(name);
+    const auto [name, nameEscape] = NameUtf8(listing, row);
     if (parent->escape || nameEscape) {
         scratch_.assign(prefix);
         scratch_.push_back('/');
@@ -189,10 +209,15 @@ const ListingWriter::TimeText& ListingWriter::FormatTime(std::int64_t ticks) {
     lastTime_ = nextTime_++ % times_.size();
     TimeText& t = times_[lastTime_];
     const std::int64_t day = NtfsDay(ticks);
+    const std::int64_t second = NtfsSecond(ticks);
     char* text = t.text.data();
-    // The times of a listing fall on few days: the date of the time made
-    // before is taken over, not worked out again.
-    if (day >= 0 && day == before.day) {
+    // The times of a listing fall on few days, and files written together
+    // within one second: what the time made before shares with this one is
+    // taken over, not worked out again.
+    if (second >= 0 && second == before.second) {
+        if (&before != &t) std::memcpy(text, before.text.data(), kSecondLength);
+        t.length = static_cast<std::size_t>(WriteNtfsFraction(text + kSecondLength, ticks) - text);
+    } else if (day >= 0 && day == before.day) {
         if (&before != &t) std::memcpy(text, before.text.data(), kDateLength);
         t.length = static_cast<std::size_t>(WriteNtfsTimeOfDay(text + kDateLength, ticks) - text);
     } else {
@@ -200,16 +225,16 @@ const ListingWriter::TimeText& ListingWriter::FormatTime(std::int64_t ticks) {
     }
     t.ticks = ticks;
     t.day = day;
+    t.second = second;
     return t;
 }
 
-void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
+char* ListingWriter::WriteFourTimes(char* p, const listing::Times& times, bool fileName) {
     static constexpr std::string_view kKeys[2][4] = {
         {",\"creationTime\":", ",\"modificationTime\":", ",\"mftModificationTime\":", ",\"accessTime\":"},
         {",\"fnCreationTime\":", ",\"fnModificationTime\":", ",\"fnMftModificationTime\":", ",\"fnAccessTime\":"},
     };
     const std::int64_t values[4] = {times.creation, times.modification, times.mftChange, times.access};
-    char* p = out_->Reserve(4 * (kTimeBound + 32));
     for (int i = 0; i < 4; ++i) {
         if (format_ == Format::Csv) {
             *p++ = ',';
@@ -227,28 +252,54 @@ void ListingWriter::WriteTimes(const listing::Times& times, bool fileName) {
             p = end;
         }
     }
+    return p;
+}
+
+void ListingWriter::WriteTimes(const listing::Times& standard, const listing::Times& fileName) {
+    char* p = out_->Reserve(8 * (kTimeBound + 32));
+    char* const start = p;
+    p = WriteFourTimes(p, standard, false);
+    if (format_ == Format::Csv && fileName == standard) {
+        // Most names carry their file's times: the same text again.
+        std::memcpy(p, start, static_cast<std::size_t>(p - start));
+        p += p - start;
+    } else {
+        p = WriteFourTimes(p, fileName, true);
+    }
     out_->Commit(p);
 }
 
 void ListingWriter::WriteAttributes(std::uint32_t attributes) {
-    char* p = out_->Reserve(kAttributesBound);
-    const bool csv = format_ == Format::Csv;
-    p = Put(p, csv ? "," : ",\"attributes\":[");
-    bool first = true;
-    for (const AttributeWord& a : kAttributeWords) {
-        if ((attributes & a.bit) == 0) continue;
-        if (!first) *p++ = csv ? ' ' : ',';
-        first = false;
-        if (!csv) *p++ = '"';
-        p = Put(p, a.word);
-        if (!csv) *p++ = '"';
+    // Rows carry few sets of attributes, a folder's and its files' mostly:
+    // the texts of the last two are kept.
+    const std::uint32_t shown = attributes & kShownAttributes;
+    AttributesText* kept = &attributeTexts_[0];
+    if (kept->shown != shown) kept = &attributeTexts_[1];
+    if (kept->shown != shown) {
+        kept = &attributeTexts_[nextAttributeText_];
+        nextAttributeText_ ^= 1;
+        kept->shown = shown;
+        const bool csv = format_ == Format::Csv;
+        char* p = Put(kept->text.data(), csv ? "," : ",\"attributes\":[");
+        bool first = true;
+        for (const AttributeWord& a : kAttributeWords) {
+            if ((shown & a.bit) == 0) continue;
+            if (!first) *p++ = csv ? ' ' : ',';
+            first = false;
+            if (!csv) *p++ = '"';
+            p = Put(p, a.word);
+            if (!csv) *p++ = '"';
+        }
+        if (!csv) *p++ = ']';
+        kept->length = static_cast<std::size_t>(p - kept->text.data());
     }
-    if (!csv) *p++ = ']';
-    out_->Commit(p);
+    out_->Append({kept->text.data(), kept->length});
 }
 
+// A template on the format: each separator and key is then a copy of a
+// known length, a few moves instead of a call.
+template <bool csv>
 void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row& row) {
-    const bool csv = format_ == Format::Csv;
     char* p = out_->Reserve(kFixedBound);
     p = Put(p, csv ? "" : "{\"record\":");
     p = WriteUnsigned(p, row.record);
@@ -268,8 +319,8 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
         scratch_.resize(static_cast<std::size_t>(end - scratch_.data()));
         WriteField(scratch_, NeedsEscape(scratch_));
         out_->Append(csv ? std::string_view(",") : std::string_view(",\"name\":"));
-        const std::string_view name = NameUtf8(listing, row);
-        WriteField(name, NeedsEscape(name));
+        const Utf8Name name = NameUtf8(listing, row);
+        WriteField(name.utf8, name.escape);
     }
 
     p = out_->Reserve(kFixedBound);
@@ -282,8 +333,7 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
     p = Put(p, csv ? "," : ",\"allocatedSize\":");
     p = WriteUnsigned(p, row.allocatedSize);
     out_->Commit(p);
-    WriteTimes(row.standardTimes, false);
-    WriteTimes(listing.FileNameTimes(row), true);
+    WriteTimes(row.standardTimes, listing.FileNameTimes(row));
     WriteAttributes(row.attributes);
 
     p = out_->Reserve(32);
@@ -311,7 +361,11 @@ void ListingWriter::WriteRows(const listing::Listing& listing, const Order& orde
             __builtin_prefetch(ahead + sizeof(listing::Row) - 1);
         }
         if (i + kNamesAhead < end) __builtin_prefetch(listing.Name(rows[order[i + kNamesAhead]]).data());
-        WriteRow(listing, rows[order[i]]);
+        if (format_ == Format::Csv) {
+            WriteRow<true>(listing, rows[order[i]]);
+        } else {
+            WriteRow<false>(listing, rows[order[i]]);
+        }
     }
 }
 

@@ -57,16 +57,28 @@ private:
     // The rows at positions [begin, end) of `order`.
     void WriteRows(const listing::Listing& listing, const Order& order, std::size_t begin, std::size_t end);
     void WriteInTwo(const listing::Listing& listing, const Order& order, std::size_t blockRows);
+    template <bool csv>
     void WriteRow(const listing::Listing& listing, const listing::Row& row);
     // The path and name fields; false when the row's parent path is not kept.
     bool WriteKeptPathAndName(const listing::Listing& listing, const listing::Row& row);
     // The path of the directory at `directory` in the rows, or of one of the
     // two ends; null when too long to keep.
     const KeptPath* DirectoryPath(const listing::Listing& listing, std::uint32_t directory);
-    std::string_view NameUtf8(const listing::Listing& listing, const listing::Row& row);
+    // A row's name (a stream row's "name:stream") as UTF-8, and whether the
+    // format must quote or escape it.
+    struct Utf8Name {
+        std::string_view utf8;
+        bool escape = false;
+    };
+    Utf8Name NameUtf8(const listing::Listing& listing, const listing::Row& row);
+    // Writes `text` as UTF-8; clears `plain` unless every unit was plain
+    // ASCII, which no format quotes or escapes.
+    static char* PlainUtf8(char* out, std::u16string_view text, bool& plain);
     bool NeedsEscape(std::string_view utf8) const;
     void WriteField(std::string_view utf8, bool escape);
-    void WriteTimes(const listing::Times& times, bool fileName);
+    // The four standard times and the four of the name.
+    void WriteTimes(const listing::Times& standard, const listing::Times& fileName);
+    char* WriteFourTimes(char* p, const listing::Times& times, bool fileName);
     // The times of a row are mostly one and the same: the one just written
     // is asked first, inline. Every time written is of one length (or
     // none), so the copy is of a known size: a few moves, not a call.
@@ -99,7 +111,8 @@ private:
     // The last few times written: the eight of a row are often equal.
     struct TimeText {
         std::int64_t ticks = -1;
-        std::int64_t day = -1;  // NtfsDay(ticks)
+        std::int64_t day = -1;     // NtfsDay(ticks)
+        std::int64_t second = -1;  // NtfsSecond(ticks)
         std::size_t length = 0;
         std::array<char, kTimeBound> text{};
     };
@@ -110,6 +123,16 @@ private:
     std::array<TimeText, 4> times_{};
     std::size_t nextTime_ = 0;
     std::size_t lastTime_ = 0;
+
+    // Every attribute word with a separator or its JSON quotes and comma.
+    static constexpr std::size_t kAttributesBound = 128;
+    struct AttributesText {
+        std::uint32_t shown = ~std::uint32_t{0};  // the bits with a word; none yet
+        std::size_t length = 0;
+        std::array<char, kAttributesBound> text{};
+    };
+    std::array<AttributesText, 2> attributeTexts_{};
+    std::size_t nextAttributeText_ = 0;
 };
 
 }  // namespace tarnwick::cli

@@ -151,6 +151,14 @@ char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks) {
     return out;
 }
 
+std::int64_t NtfsSecond(std::int64_t ticks) { return NtfsDay(ticks) < 0 ? -1 : ticks / kTicksPerSecond; }
+
+char* WriteNtfsFraction(char* out, std::int64_t ticks) {
+    out = Digits(out, static_cast<std::uint32_t>(ticks % kTicksPerSecond), 7);
+    *out++ = 'Z';
+    return out;
+}
+
 char* WriteNtfsTime(char* out, std::int64_t ticks) {
     const std::int64_t day = NtfsDay(ticks);
     if (day < 0) return out;

@@ -50,6 +50,11 @@ char* WriteNtfsTime(char* out, std::int64_t ticks);
 inline constexpr std::size_t kDateLength = 11;  // 2024-05-01T
 std::int64_t NtfsDay(std::int64_t ticks);
 char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks);
+// Finer still: the second a time falls on (-1 as for NtfsDay), and the text
+// after "2024-05-01T12:34:56.", "fffffffZ".
+inline constexpr std::size_t kSecondLength = kDateLength + 9;
+std::int64_t NtfsSecond(std::int64_t ticks);
+char* WriteNtfsFraction(char* out, std::int64_t ticks);
 
 char* WriteInteger(char* out, std::int64_t value);
 char* WriteUnsigned(char* out, std::uint64_t value);
