@@ -68,14 +68,15 @@ struct NonResidentHeader {
 // Ending the walk there treats the record as one without further attributes.
 // Inline: every attribute of every record passes through here.
 inline int ReadAttributeHeader(std::span<const std::uint8_t> record, std::size_t position, AttributeHeader& header) {
-    ByteReader r(record);
-    header.type = r.U32(position + attribute::kType);
-    if (!r.ok() || header.type == attribute::kEndMarker) return -1;
-    header.length = r.U32(position + attribute::kLength);
-    header.nonResident = r.U8(position + attribute::kNonResident) != 0;
-    if (!r.ok() || header.length < attribute::kMinimumLength || !InBounds(record.size(), position, header.length)) {
-        return -1;
-    }
+    // No attribute is shorter than its header, so fewer bytes left than
+    // that end the list whatever they say.
+    const FixedReader<attribute::kMinimumLength> r(record, position);
+    if (!r.ok()) return -1;
+    header.type = r.U32<attribute::kType>();
+    if (header.type == attribute::kEndMarker) return -1;
+    header.length = r.U32<attribute::kLength>();
+    header.nonResident = r.U8<attribute::kNonResident>() != 0;
+    if (header.length < attribute::kMinimumLength || !InBounds(record.size(), position, header.length)) return -1;
     return 0;
 }
 

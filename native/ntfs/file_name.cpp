@@ -11,24 +11,25 @@
 namespace tarnwick {
 
 NameRef ParseFileName(std::span<const std::uint8_t> bytes, std::size_t position, FileNameInfo& info) {
-    // One check for the fixed fields, which end with the name length; the
-    // fields then go straight into `info`, not through a copy of the whole
-    // structure, whose wide load of narrow stores stalls on every index entry.
-    if (!InBounds(bytes.size(), position, file_name::kNameLength + 1)) return {};
-    ByteReader r(bytes);
-    info.parent = r.U32(position + file_name::kParent);
-    info.creationTime = r.I64(position + file_name::kCreationTime);
-    info.modificationTime = r.I64(position + file_name::kModificationTime);
-    info.mftChangeTime = r.I64(position + file_name::kMftChangeTime);
-    info.accessTime = r.I64(position + file_name::kAccessTime);
-    info.allocatedSize = r.I64(position + file_name::kAllocatedSize);
-    info.dataSize = r.I64(position + file_name::kDataSize);
-    const std::uint8_t nameLength = r.U8(position + file_name::kNameLength);
+    // One check for the fixed fields, which end with the name length and
+    // namespace; the fields then go straight into `info`, not through a
+    // copy of the whole structure, whose wide load of narrow stores stalls
+    // on every index entry.
+    const FixedReader<file_name::kName> r(bytes, position);
+    if (!r.ok()) return {};
+    info.parent = r.U32<file_name::kParent>();
+    info.creationTime = r.I64<file_name::kCreationTime>();
+    info.modificationTime = r.I64<file_name::kModificationTime>();
+    info.mftChangeTime = r.I64<file_name::kMftChangeTime>();
+    info.accessTime = r.I64<file_name::kAccessTime>();
+    info.allocatedSize = r.I64<file_name::kAllocatedSize>();
+    info.dataSize = r.I64<file_name::kDataSize>();
+    const std::uint8_t nameLength = r.U8<file_name::kNameLength>();
     info.nameLength = nameLength;
 
     const std::size_t nameBytes = 2 * std::size_t{nameLength};
     if (nameLength == 0 || !InBounds(bytes.size(), position + file_name::kName, nameBytes)) return {};
-    info.nameSpace = r.U8(position + file_name::kNamespace);
+    info.nameSpace = r.U8<file_name::kNamespace>();
     return NameRef{bytes.data() + position + file_name::kName, nameLength};
 }
 

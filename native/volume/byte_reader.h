@@ -64,4 +64,40 @@ private:
     bool ok_ = true;
 };
 
+// The fields of a structure of `Size` bytes at fixed offsets, checked to lie
+// in the buffer once, where the structure is found: each field's offset is
+// checked against `Size` when compiled, so reading it is one load. A reader
+// whose bytes do not fit reads 0 everywhere, as ByteReader does after a
+// failed read.
+template <std::size_t Size>
+class FixedReader {
+public:
+    FixedReader(std::span<const std::uint8_t> bytes, std::size_t offset)
+        : at_(InBounds(bytes.size(), offset, Size) ? bytes.data() + offset : nullptr) {}
+
+    bool ok() const { return at_ != nullptr; }
+
+    template <std::size_t Offset>
+    std::uint8_t U8() const { return Load<Offset, std::uint8_t>(); }
+    template <std::size_t Offset>
+    std::uint16_t U16() const { return Load<Offset, std::uint16_t>(); }
+    template <std::size_t Offset>
+    std::uint32_t U32() const { return Load<Offset, std::uint32_t>(); }
+    template <std::size_t Offset>
+    std::uint64_t U64() const { return Load<Offset, std::uint64_t>(); }
+    template <std::size_t Offset>
+    std::int64_t I64() const { return static_cast<std::int64_t>(U64<Offset>()); }
+
+private:
+    template <std::size_t Offset, typename T>
+    T Load() const {
+        static_assert(Offset + sizeof(T) <= Size, "a field beyond the bytes checked");
+        T value = 0;
+        if (at_ != nullptr) std::memcpy(&value, at_ + Offset, sizeof(T));
+        return value;
+    }
+
+    const std::uint8_t* at_;
+};
+
 }  // namespace tarnwick
