@@ -402,7 +402,10 @@ void ListingWriter::WriteInTwo(const listing::Listing& listing, const Order& ord
     auto ready = [](std::size_t block) { return std::uint64_t{block} * 4 + 2; };
     auto taken = [](std::size_t block) { return std::uint64_t{block} * 4 + 3; };
     struct Slot {
-        OutputBuffer text{nullptr, std::size_t{2} << 20};
+        // Room for a block of the longest lines at once: a buffer that grows
+        // copies what it holds into fresh pages, while room never written
+        // costs nothing.
+        OutputBuffer text{nullptr, std::size_t{4} << 20};
         std::atomic<std::uint64_t> state{0};
     };
     std::array<Slot, 2> slots;
