@@ -67,6 +67,25 @@ bool JsonNeedsEscapes(std::string_view text) {
     return false;
 }
 
+// Printable ASCII but the quote, the comma and the backslash: written as it
+// stands in both formats.
+constexpr std::array<bool, 0x80> kPlainUnits = [] {
+    std::array<bool, 0x80> plain{};
+    for (char16_t unit = 0x20; unit < 0x7F; ++unit) plain[unit] = unit != u'"' && unit != u',' && unit != u'\\';
+    return plain;
+}();
+
+// Writes `text` as UTF-8; clears `plain` unless every unit was plain. Most
+// names are plain ASCII: one look-up a unit converts and checks them, and
+// only a name with anything else is converted and searched in full.
+char* PlainUtf8(char* out, std::u16string_view text, bool& plain) {
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] < 0x80 && kPlainUnits[text[i]]; ++i) out[i] = static_cast<char>(text[i]);
+    if (i == text.size()) return out + i;
+    plain = false;
+    return WriteUtf8(out + i, text.data() + i, text.size() - i);
+}
+
 }  // namespace
 
 void ListingWriter::WriteHeader() {
@@ -91,24 +110,6 @@ void ListingWriter::WriteField(std::string_view utf8, bool escape) {
     p = Put(p, utf8);
     if (!csv) *p++ = '"';
     out_->Commit(p);
-}
-
-// Printable ASCII but the quote, the comma and the backslash: written as it
-// stands in both formats.
-constexpr std::array<bool, 0x80> kPlainUnits = [] {
-    std::array<bool, 0x80> plain{};
-    for (char16_t unit = 0x20; unit < 0x7F; ++unit) plain[unit] = unit != u'"' && unit != u',' && unit != u'\\';
-    return plain;
-}();
-
-// Most names are plain ASCII: one look-up a unit converts and checks them,
-// and only a name with anything else is converted and searched in full.
-char* ListingWriter::PlainUtf8(char* out, std::u16string_view text, bool& plain) {
-    std::size_t i = 0;
-    for (; i < text.size() && text[i] < 0x80 && kPlainUnits[text[i]]; ++i) out[i] = static_cast<char>(text[i]);
-    if (i == text.size()) return out + i;
-    plain = false;
-    return WriteUtf8(out + i, text.data() + i, text.size() - i);
 }
 
 ListingWriter::Utf8Name ListingWriter::NameUtf8(const listing::Listing& listing, const listing::Row& row) {

@@ -71,9 +71,6 @@ private:
         bool escape = false;
     };
     Utf8Name NameUtf8(const listing::Listing& listing, const listing::Row& row);
-    // Writes `text` as UTF-8; clears `plain` unless every unit was plain
-    // ASCII, which no format quotes or escapes.
-    static char* PlainUtf8(char* out, std::u16string_view text, bool& plain);
     bool NeedsEscape(std::string_view utf8) const;
     void WriteField(std::string_view utf8, bool escape);
     // The four standard times and the four of the name.
