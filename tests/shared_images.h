@@ -1,10 +1,13 @@
 #pragma once
 // The folder of real NTFS images made by other implementations. Tests that
 // read them skip when it is absent.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <system_error>
 
@@ -18,31 +21,58 @@ inline std::filesystem::path SharedImagesDir() {
     return TARNWICK_SHARED_IMAGES;
 }
 
-// The image `relative` (a path in the folder, without ".xz") decompressed to
-// `target`, unless a file is already there; empty when the folder does not
-// have it or it will not unpack. `sparseTar` images are kept as the one
-// member of "<relative>.tar.xz", so that their holes stay holes.
-inline std::filesystem::path UnpackedSharedImage(const std::string& relative, const std::filesystem::path& target,
-                                                 bool sparseTar = false) {
+// Where images are kept unpacked: one folder for every build tree and test
+// program of a checkout, since three of them unpack to a gigabyte each and a
+// copy per build tree or per process fills a small disk.
+inline std::filesystem::path UnpackedImagesDir() {
+    if (const char* configured = std::getenv("TARNWICK_UNPACKED_IMAGES"); configured != nullptr && *configured != '\0')
+        return configured;
+    return TARNWICK_UNPACKED_IMAGES;
+}
+
+// The image `relative` (a path in the shared folder, without ".xz"),
+// unpacked once into the folder above and again when the packed file is
+// newer; empty when the shared folder does not have it or it will not unpack
+// (the reason goes to stderr, and the caller skips). `sparseTar` images are
+// kept as the one member of "<relative>.tar.xz", so that their holes stay
+// holes.
+inline std::filesystem::path SharedImage(const std::string& relative, bool sparseTar = false) {
     namespace fs = std::filesystem;
-    if (fs::exists(target)) return target;
     const fs::path packed = SharedImagesDir() / (relative + (sparseTar ? ".tar.xz" : ".xz"));
     if (!fs::exists(packed)) return {};
-    // Unpack into a folder of this process and rename, so that tests running
-    // side by side never see half an image.
-    std::error_code ignored;
-    fs::create_directories(target.parent_path(), ignored);
-    const fs::path temp =
-        target.parent_path() / (".unpack-" + std::to_string(getpid()) + "-" + target.filename().string());
-    fs::create_directories(temp, ignored);
-    const fs::path member = temp / fs::path(relative).filename();
-    const std::string command = sparseTar ? "tar -xJf '" + packed.string() + "' -C '" + temp.string() + "'"
-                                          : "xz -dc '" + packed.string() + "' > '" + member.string() + "'";
-    const bool unpacked = std::system(command.c_str()) == 0 && fs::exists(member);
+    const fs::path target = UnpackedImagesDir() / relative;
     std::error_code failed;
-    if (unpacked) fs::rename(member, target, failed);
-    fs::remove_all(temp, ignored);
-    return unpacked && !failed ? target : fs::path();
+    fs::create_directories(target.parent_path(), failed);
+    // One process unpacks while the others wait for it, instead of each
+    // writing a gigabyte of its own; the lock goes with the descriptor.
+    const int lock = open((target.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock >= 0) flock(lock, LOCK_EX);
+    const auto fresh = [&] {
+        std::error_code e;
+        return fs::exists(target, e) && fs::last_write_time(target, e) >= fs::last_write_time(packed, e);
+    };
+    bool ready = fresh();
+    if (!ready) {
+        // Unpacked beside the target and renamed, so that nobody ever opens
+        // half an image.
+        const fs::path temp = target.parent_path() / (".unpack-" + std::to_string(getpid()));
+        fs::remove_all(temp, failed);
+        fs::create_directories(temp, failed);
+        const fs::path member = temp / target.filename();
+        const std::string command = sparseTar ? "tar -xJf '" + packed.string() + "' -C '" + temp.string() + "'"
+                                              : "xz -dc '" + packed.string() + "' > '" + member.string() + "'";
+        if (std::system(command.c_str()) == 0 && fs::exists(member)) {
+            // tar gives the member its time in the archive, older than the
+            // packed file's; the unpacking time is what freshness compares.
+            fs::last_write_time(member, fs::file_time_type::clock::now(), failed);
+            fs::rename(member, target, failed);
+            ready = !failed;
+        }
+        fs::remove_all(temp, failed);
+        if (!ready) std::cerr << "cannot unpack " << packed.string() << " into " << target.parent_path().string() << "\n";
+    }
+    if (lock >= 0) close(lock);
+    return ready ? target : fs::path();
 }
 
 }  // namespace tarnwick::testdata

@@ -430,9 +430,7 @@ protected:
     }
 
     // The decompressed image, or an empty path when it is not there.
-    fs::path Image(const std::string& name) {
-        return tarnwick::testdata::UnpackedSharedImage(name, dir_ / fs::path(name).filename());
-    }
+    fs::path Image(const std::string& name) { return tarnwick::testdata::SharedImage(name); }
 
     fs::path images_;
     test::ScratchDir scratch_;

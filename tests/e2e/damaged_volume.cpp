@@ -66,7 +66,7 @@ std::uint64_t Little(const std::vector<std::uint8_t>& b, std::size_t at, std::si
 }  // namespace
 
 std::optional<Volume> Volume::Shared(const std::string& relative) {
-    const fs::path image = tarnwick::testdata::UnpackedSharedImage(relative, WorkDir() / fs::path(relative).filename());
+    const fs::path image = tarnwick::testdata::SharedImage(relative);
     if (image.empty()) return std::nullopt;
     return Mapped(fs::path(relative).filename().string(), image.string());
 }

@@ -50,9 +50,7 @@ inline std::string FreshVolume(const std::string& name, int megabytes = 16, int 
     return path.string();
 }
 
-// One of the real images, decompressed once; "" when it is not there.
-inline std::string SharedImage(const std::string& relative) {
-    return testdata::UnpackedSharedImage(relative, ScratchDir() / std::filesystem::path(relative).filename()).string();
-}
+// One of the real images, unpacked; "" when it is not there.
+inline std::string SharedImage(const std::string& relative) { return testdata::SharedImage(relative).string(); }
 
 }  // namespace tarnwick::testing

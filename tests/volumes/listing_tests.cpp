@@ -87,7 +87,7 @@ class SharedVolumeListing : public ::testing::TestWithParam<SharedImage> {
 protected:
     void SetUp() override {
         image_ = UnpackedImage(GetParam());
-        if (image_.empty()) GTEST_SKIP() << "shared image not found: " << testing::PrintToString(GetParam());
+        if (image_.empty()) GTEST_SKIP() << "shared image absent or not unpacked: " << testing::PrintToString(GetParam());
         // fls rejects the 2 MiB clusters of ntfs-2m.raw, so it has an ntfsls
         // listing instead.
         flsListing_ = SharedImageFile(GetParam(), ".fls.txt");

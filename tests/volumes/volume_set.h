@@ -1,6 +1,6 @@
 // The volumes every end-to-end suite runs on: those built from
 // tests/volumes/*.vol, and the real images made by Windows and others in the
-// shared folder (unpacked into the build tree on first use).
+// shared folder (unpacked on first use).
 #pragma once
 
 #include <ostream>
@@ -26,7 +26,8 @@ void PrintTo(const SharedImage& s, std::ostream* os);
 
 extern const std::vector<SharedImage> kSharedImages;
 
-// The unpacked image; "" when the shared folder does not have it.
+// The unpacked image; "" when the shared folder does not have it or it will
+// not unpack.
 std::string UnpackedImage(const SharedImage& s);
 // A file that sits beside the packed image, e.g. ".fls.txt"; "" when absent.
 std::string SharedImageFile(const SharedImage& s, const std::string& suffix);

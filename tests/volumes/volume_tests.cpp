@@ -77,14 +77,16 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(BuiltVolume);
 
 class SharedVolume : public ::testing::TestWithParam<SharedImage> {
 protected:
-    // Decompresses the image into the build tree once; "" when the shared
-    // folder is absent.
     static std::string Image(const SharedImage& s) { return UnpackedImage(s); }
 
-    // The builder's reader on the image: expected catalogue and index names.
+    // The builder's reader on the image: expected catalogue and index names,
+    // kept in the build tree, since they are as the builder of this build
+    // reads the image.
     static bool Derive(const std::string& image, std::string& expected, std::string& indexNames) {
-        expected = image + ".expected.tsv";
-        indexNames = image + ".index-names.tsv";
+        const fs::path derived = fs::path(TARNWICK_VOLUMES_DERIVED) / fs::path(image).filename();
+        fs::create_directories(derived.parent_path());
+        expected = derived.string() + ".expected.tsv";
+        indexNames = derived.string() + ".index-names.tsv";
         if (fs::exists(expected) && fs::exists(indexNames)) return true;
         int status = 0;
         const auto out = RunCommand(std::string(TARNWICK_VOLUME_BUILDER) + " expect " + Quote(image) +
@@ -100,7 +102,7 @@ protected:
 
 TEST_P(SharedVolume, LoadMatchesExpectedCatalogue) {
     const auto image = Image(GetParam());
-    if (image.empty()) GTEST_SKIP() << "shared images not found at " << TARNWICK_SHARED_IMAGES;
+    if (image.empty()) GTEST_SKIP() << "shared image absent or not unpacked: " << testing::PrintToString(GetParam());
     std::string expectedPath, indexNames;
     if (!Derive(image, expectedPath, indexNames)) GTEST_SKIP() << "libntfs-3g cannot read " << image;
     const auto expected = ReadExpected(expectedPath);
@@ -111,7 +113,7 @@ TEST_P(SharedVolume, LoadMatchesExpectedCatalogue) {
 
 TEST_P(SharedVolume, AgreesWithFls) {
     const auto image = Image(GetParam());
-    if (image.empty()) GTEST_SKIP() << "shared images not found at " << TARNWICK_SHARED_IMAGES;
+    if (image.empty()) GTEST_SKIP() << "shared image absent or not unpacked: " << testing::PrintToString(GetParam());
     if (!HaveTool("fls")) GTEST_SKIP() << "fls (sleuthkit) is not installed";
     int status = 0;
     const auto listing = Fls(image, &status);
