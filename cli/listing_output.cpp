@@ -234,7 +234,6 @@ const ListingWriter::TimeText& ListingWriter::FormatTime(std::int64_t ticks) {
     const TimeText& before = times_[lastTime_];
     lastTime_ = nextTime_++ % times_.size();
     TimeText& t = times_[lastTime_];
-    const std::int64_t day = NtfsDay(ticks);
     const std::int64_t second = NtfsSecond(ticks);
     char* text = t.text.data();
     // The times of a listing fall on few days, and files written together
@@ -243,7 +242,13 @@ const ListingWriter::TimeText& ListingWriter::FormatTime(std::int64_t ticks) {
     if (second >= 0 && second == before.second) {
         if (&before != &t) std::memcpy(text, before.text.data(), kSecondLength);
         t.length = static_cast<std::size_t>(WriteNtfsFraction(text + kSecondLength, ticks) - text);
-    } else if (day >= 0 && day == before.day) {
+        t.ticks = ticks;
+        t.day = before.day;
+        t.second = second;
+        return t;
+    }
+    const std::int64_t day = NtfsDay(ticks);
+    if (day >= 0 && day == before.day) {
         if (&before != &t) std::memcpy(text, before.text.data(), kDateLength);
         t.length = static_cast<std::size_t>(WriteNtfsTimeOfDay(text + kDateLength, ticks) - text);
     } else {
@@ -331,11 +336,20 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
     p = WriteUnsigned(p, row.record);
     p = Put(p, csv ? "," : ",\"sequence\":");
     p = WriteUnsigned(p, row.sequence);
-    p = Put(p, csv ? "," : ",\"parentRecord\":");
-    p = WriteUnsigned(p, row.parent);
-    p = Put(p, csv ? "," : ",\"parentSequence\":");
-    p = WriteUnsigned(p, row.parentSequence);
-    p = Put(p, csv ? "," : ",\"path\":");
+    // The rows of a folder come together and share their parent: its two
+    // numbers are written once and copied, a move of known size.
+    if (row.parent != parent_.record || row.parentSequence != parent_.sequence) {
+        char* q = Put(parent_.text.data(), csv ? "," : ",\"parentRecord\":");
+        q = WriteUnsigned(q, row.parent);
+        q = Put(q, csv ? "," : ",\"parentSequence\":");
+        q = WriteUnsigned(q, row.parentSequence);
+        q = Put(q, csv ? "," : ",\"path\":");
+        parent_.record = row.parent;
+        parent_.sequence = row.parentSequence;
+        parent_.length = static_cast<std::size_t>(q - parent_.text.data());
+    }
+    std::memcpy(p, parent_.text.data(), parent_.text.size());
+    p += parent_.length;
     out_->Commit(p);
     if (!WriteKeptPathAndName(listing, row)) {
         path_.clear();

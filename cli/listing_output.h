@@ -129,6 +129,16 @@ private:
         std::array<char, kAttributesBound> text{};
     };
     std::array<AttributesText, 2> attributeTexts_{};
+
+    // The parent's two numbers with their separators and keys, up to the
+    // path, as last written.
+    struct ParentText {
+        std::uint64_t record = ~std::uint64_t{0};
+        std::uint16_t sequence = 0;
+        std::size_t length = 0;
+        std::array<char, 2 * kIntegerBound + 48> text{};
+    };
+    ParentText parent_;
     std::size_t nextAttributeText_ = 0;
 };
 

@@ -118,21 +118,25 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-char* Digits(char* out, std::uint64_t value, int width) {
-    int i = width;
+// Every field of a date and time fits 32 bits, whose divisions by a
+// constant are the cheaper; the width known when compiled unrolls the loop.
+template <int kWidth>
+char* Digits(char* out, std::uint32_t value) {
+    int i = kWidth;
     for (; i >= 2; i -= 2) {
         std::memcpy(out + i - 2, kDigitPairs + 2 * (value % 100), 2);
         value /= 100;
     }
     if (i == 1) out[0] = static_cast<char>('0' + value % 10);
-    return out + width;
+    return out + kWidth;
 }
+
+bool InTimeRange(std::int64_t ticks) { return ticks > 0 && ticks < kTicksEnd; }
 
 }  // namespace
 
 std::int64_t NtfsDay(std::int64_t ticks) {
-    if (ticks <= 0 || ticks >= kTicksEnd) return -1;
-    return ticks / kTicksPerDay;
+    return InTimeRange(ticks) ? ticks / kTicksPerDay : -1;
 }
 
 char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks) {
@@ -140,21 +144,21 @@ char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks) {
     const auto inDay = static_cast<std::uint64_t>(ticks % kTicksPerDay);
     const auto seconds = static_cast<std::uint32_t>(inDay / kTicksPerSecond);
     const auto fraction = static_cast<std::uint32_t>(inDay % kTicksPerSecond);
-    out = Digits(out, seconds / 3600, 2);
+    out = Digits<2>(out, seconds / 3600);
     *out++ = ':';
-    out = Digits(out, seconds / 60 % 60, 2);
+    out = Digits<2>(out, seconds / 60 % 60);
     *out++ = ':';
-    out = Digits(out, seconds % 60, 2);
+    out = Digits<2>(out, seconds % 60);
     *out++ = '.';
-    out = Digits(out, fraction, 7);
+    out = Digits<7>(out, fraction);
     *out++ = 'Z';
     return out;
 }
 
-std::int64_t NtfsSecond(std::int64_t ticks) { return NtfsDay(ticks) < 0 ? -1 : ticks / kTicksPerSecond; }
+std::int64_t NtfsSecond(std::int64_t ticks) { return InTimeRange(ticks) ? ticks / kTicksPerSecond : -1; }
 
 char* WriteNtfsFraction(char* out, std::int64_t ticks) {
-    out = Digits(out, static_cast<std::uint32_t>(ticks % kTicksPerSecond), 7);
+    out = Digits<7>(out, static_cast<std::uint32_t>(ticks % kTicksPerSecond));
     *out++ = 'Z';
     return out;
 }
@@ -163,11 +167,11 @@ char* WriteNtfsTime(char* out, std::int64_t ticks) {
     const std::int64_t day = NtfsDay(ticks);
     if (day < 0) return out;
     const Civil date = CivilFromDays(day + kEpochDays1601);
-    out = Digits(out, static_cast<std::uint64_t>(date.year), 4);
+    out = Digits<4>(out, static_cast<std::uint32_t>(date.year));
     *out++ = '-';
-    out = Digits(out, date.month, 2);
+    out = Digits<2>(out, static_cast<std::uint32_t>(date.month));
     *out++ = '-';
-    out = Digits(out, date.day, 2);
+    out = Digits<2>(out, static_cast<std::uint32_t>(date.day));
     *out++ = 'T';
     return WriteNtfsTimeOfDay(out, ticks);
 }
