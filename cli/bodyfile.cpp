@@ -21,12 +21,8 @@ char* WriteNumber(char* out, std::int64_t value) {
 // The separator and line end cannot appear inside a field: the timeline tool
 // splits on them without any quoting. Control characters become '^' as The
 // Sleuth Kit writes them; so does '|', which only POSIX names can hold.
-char* WriteName(char* out, std::u16string_view text) {
-    char* start = out;
-    out = WriteUtf8(out, reinterpret_cast<const std::uint16_t*>(text.data()), text.size());
-    for (char* p = start; p != out; ++p) {
-        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F || *p == '|') *p = '^';
-    }
+char* WriteName(char* out, std::string_view text) {
+    for (const char c : text) *out++ = static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '|' ? '^' : c;
     return out;
 }
 
@@ -37,9 +33,9 @@ std::int64_t UnixSeconds(std::int64_t ntfsTime) {
     return (ntfsTime - kTicksFrom1601To1970) / kTicksPerSecond;
 }
 
-void BodyFileWriter::WriteLine(const listing::Row& row, std::u16string_view path, std::string_view suffix,
+void BodyFileWriter::WriteLine(const listing::Row& row, std::string_view path, std::string_view suffix,
                                const listing::Times& times, std::uint64_t size) {
-    char* p = out_.Reserve(Utf8Bound(path.size()) + suffix.size() + 256);
+    char* p = out_.Reserve(path.size() + suffix.size() + 256);
     *p++ = '0';
     *p++ = '|';
     p = WriteName(p, path);
@@ -75,7 +71,7 @@ void BodyFileWriter::WriteLine(const listing::Row& row, std::u16string_view path
     out_.Commit(p);
 }
 
-void BodyFileWriter::WriteRow(const listing::Listing& listing, const listing::Row& row, std::u16string_view path) {
+void BodyFileWriter::WriteRow(const listing::Listing& listing, const listing::Row& row, std::string_view path) {
     const bool deleted = row.IsDeleted();
     WriteLine(row, path, deleted ? " (deleted)" : "", row.standardTimes, row.dataSize);
     // A stream is an attribute of the file, not a name: it has no times of its own.
@@ -83,7 +79,7 @@ void BodyFileWriter::WriteRow(const listing::Listing& listing, const listing::Ro
     // The size of a name's line is that of its $FILE_NAME attribute: 66
     // bytes and the name.
     WriteLine(row, path, deleted ? " ($FILE_NAME) (deleted)" : " ($FILE_NAME)", listing.FileNameTimes(row),
-              66 + 2 * std::uint64_t{row.nameLength});
+              66 + 2 * std::uint64_t{Utf16Units(listing.Name(row))});
 }
 
 void BodyFileWriter::WriteAll(const listing::Listing& listing) {

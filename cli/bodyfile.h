@@ -28,17 +28,17 @@ public:
 
     // The lines of one row of `listing`; `path` is its whole path ("/dir/name", with
     // ":stream" for a stream row).
-    void WriteRow(const listing::Listing& listing, const listing::Row& row, std::u16string_view path);
+    void WriteRow(const listing::Listing& listing, const listing::Row& row, std::string_view path);
 
     // Every row of `listing`, in its order. There is no header.
     void WriteAll(const listing::Listing& listing);
 
 private:
-    void WriteLine(const listing::Row& row, std::u16string_view path, std::string_view suffix,
+    void WriteLine(const listing::Row& row, std::string_view path, std::string_view suffix,
                    const listing::Times& times, std::uint64_t size);
 
     OutputBuffer& out_;
-    std::u16string path_;  // kept between rows: no allocation per line once grown
+    std::string path_;  // kept between rows: no allocation per line once grown
     // Records that are directories, when there are streams to give a kind.
     std::unordered_set<std::uint64_t> directories_;
 };

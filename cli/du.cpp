@@ -81,9 +81,9 @@ public:
     std::string PathOf(std::uint32_t i) const {
         if (i == 0) return "/";
         if (i == 1) return "/$OrphanFiles";
-        std::u16string path;
+        std::string path;
         listing_.AppendPath(listing_.rows()[directories_[i].row], path);
-        return Utf8(path);
+        return path;
     }
 
 private:
@@ -98,7 +98,7 @@ private:
     // $BadClus:$Bad spans the whole volume by design, as one sparse run with
     // the bad clusters mapped into it: its sizes say nothing of the space used.
     bool IsBadClusterMap(const listing::Row& row) const {
-        return row.record == kBadClusterRecord && listing_.StreamName(row) == u"$Bad";
+        return row.record == kBadClusterRecord && listing_.StreamName(row) == "$Bad";
     }
 
     void CountFiles(std::span<const listing::Row> rows) {

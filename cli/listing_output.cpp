@@ -72,43 +72,41 @@ bool JsonNeedsEscapes(std::string_view text) {
 
 // Printable ASCII but the quote, the comma and the backslash: written as it
 // stands in both formats.
-constexpr std::array<bool, 0x80> kPlainUnits = [] {
-    std::array<bool, 0x80> plain{};
-    for (char16_t unit = 0x20; unit < 0x7F; ++unit) plain[unit] = unit != u'"' && unit != u',' && unit != u'\\';
+constexpr std::array<bool, 0x100> kPlainBytes = [] {
+    std::array<bool, 0x100> plain{};
+    for (int c = 0x20; c < 0x7F; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != ',' && c != '\\';
     return plain;
 }();
 
-// Writes `text` as UTF-8; clears `plain` unless every unit was plain. Most
-// names are plain ASCII: one look-up a unit converts and checks them, and
-// only a name with anything else is converted and searched in full.
-char* PlainUtf8(char* out, std::u16string_view text, bool& plain) {
+// Most names are plain: they are written as they stand without a search
+// for what either format would have to quote or escape.
+bool Plain(std::string_view text) {
     std::size_t i = 0;
 #if defined(__SSE2__)
-    // Eight units at a time: the names of a listing are mostly longer than
-    // eight, and their last eight are taken again rather than one by one.
-    const std::size_t units = text.size();
-    if (units >= 8) {
-        const auto plainEight = [&text, out](std::size_t at) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
-            // 0x20 <= unit < 0x7F as one signed comparison of the unit
-            // moved down by 0x20 and over by 0x8000.
-            const __m128i shifted = _mm_xor_si128(_mm_sub_epi16(v, _mm_set1_epi16(0x20)), _mm_set1_epi16(-0x8000));
-            const __m128i printable = _mm_cmplt_epi16(shifted, _mm_set1_epi16(0x7F - 0x20 - 0x8000));
-            const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(u'"')),
-                                                              _mm_cmpeq_epi16(v, _mm_set1_epi16(u','))),
-                                                 _mm_cmpeq_epi16(v, _mm_set1_epi16(u'\\')));
-            if (_mm_movemask_epi8(_mm_andnot_si128(special, printable)) != 0xFFFF) return false;
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + at), _mm_packus_epi16(v, v));
-            return true;
-        };
-        while (i + 8 <= units && plainEight(i)) i += 8;
-        if (i + 8 > units && (i == units || plainEight(units - 8))) return out + units;
+    // Sixteen bytes at a time; the last sixteen are taken again rather than
+    // one by one.
+    const auto plainSixteen = [&text](std::size_t at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        // 0x20 <= byte < 0x7F as one signed comparison of the byte moved
+        // down by 0x20 and over by 0x80.
+        const __m128i shifted = _mm_xor_si128(_mm_sub_epi8(v, _mm_set1_epi8(0x20)), _mm_set1_epi8(-0x80));
+        const __m128i printable = _mm_cmplt_epi8(shifted, _mm_set1_epi8(0x7F - 0x20 - 0x80));
+        const __m128i special = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8(','))),
+            _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+        return _mm_movemask_epi8(_mm_andnot_si128(special, printable)) == 0xFFFF;
+    };
+    if (text.size() >= 16) {
+        for (; i + 16 <= text.size(); i += 16) {
+            if (!plainSixteen(i)) return false;
+        }
+        return i == text.size() || plainSixteen(text.size() - 16);
     }
 #endif
-    for (; i < text.size() && text[i] < 0x80 && kPlainUnits[text[i]]; ++i) out[i] = static_cast<char>(text[i]);
-    if (i == text.size()) return out + i;
-    plain = false;
-    return WriteUtf8(out + i, text.data() + i, text.size() - i);
+    for (; i < text.size(); ++i) {
+        if (!kPlainBytes[static_cast<unsigned char>(text[i])]) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -138,23 +136,21 @@ void ListingWriter::WriteField(std::string_view utf8, bool escape) {
 }
 
 ListingWriter::Utf8Name ListingWriter::NameUtf8(const listing::Listing& listing, const listing::Row& row) {
-    bool plain = true;
-    char* end = PlainUtf8(name_.data(), listing.Name(row), plain);
+    std::string_view utf8 = listing.Name(row);
     if (row.IsStream()) {
+        char* end = Put(name_.data(), utf8);
         *end++ = ':';
-        end = PlainUtf8(end, listing.StreamName(row), plain);
+        end = Put(end, listing.StreamName(row));
+        utf8 = {name_.data(), static_cast<std::size_t>(end - name_.data())};
     }
-    const std::string_view utf8(name_.data(), static_cast<std::size_t>(end - name_.data()));
-    return {utf8, !plain && NeedsEscape(utf8)};
+    return {utf8, !Plain(utf8) && NeedsEscape(utf8)};
 }
 
 const ListingWriter::KeptPath* ListingWriter::DirectoryPath(const listing::Listing& listing, std::uint32_t directory) {
     if (directory == listing::kRootParent) return &root_;
     if (directory >= listing::kOrphanParent) {
         if (orphans_.utf8.empty()) {
-            orphans_.utf8.resize(Utf8Bound(listing::kOrphanFolder.size()));
-            const char* end = WriteUtf8(orphans_.utf8.data(), listing::kOrphanFolder.data(), listing::kOrphanFolder.size());
-            orphans_.utf8.resize(static_cast<std::size_t>(end - orphans_.utf8.data()));
+            orphans_.utf8 = listing::kOrphanFolder;
             orphans_.escape = NeedsEscape(orphans_.utf8);
         }
         return &orphans_;
@@ -352,11 +348,8 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
     p += parent_.length;
     out_->Commit(p);
     if (!WriteKeptPathAndName(listing, row)) {
-        path_.clear();
-        listing.AppendPath(row, path_);
-        scratch_.resize(Utf8Bound(path_.size()));
-        const char* end = WriteUtf8(scratch_.data(), path_.data(), path_.size());
-        scratch_.resize(static_cast<std::size_t>(end - scratch_.data()));
+        scratch_.clear();
+        listing.AppendPath(row, scratch_);
         WriteField(scratch_, NeedsEscape(scratch_));
         out_->Append(csv ? std::string_view(",") : std::string_view(",\"name\":"));
         const Utf8Name name = NameUtf8(listing, row);
@@ -400,7 +393,7 @@ void ListingWriter::WriteRows(const listing::Listing& listing, const Order& orde
             __builtin_prefetch(ahead);
             __builtin_prefetch(ahead + sizeof(listing::Row) - 1);
         }
-        if (i + kNamesAhead < end) __builtin_prefetch(listing.Name(rows[order[i + kNamesAhead]]).data());
+        if (i + kNamesAhead < end) __builtin_prefetch(listing.NameAddress(rows[order[i + kNamesAhead]]));
         if (format_ == Format::Csv) {
             WriteRow<true>(listing, rows[order[i]]);
         } else {

@@ -100,10 +100,9 @@ private:
     KeptPath root_;               // "" and "/$OrphanFiles", where paths start
     KeptPath orphans_;
     std::vector<std::uint32_t> missing_;  // folders on the way up not kept yet
-    // Kept between rows so that a line costs no allocation once they have grown.
-    std::u16string path_;
+    // Kept between rows so that a line costs no allocation once it has grown.
     std::string scratch_;
-    std::array<char, 2 * Utf8Bound(255) + 1> name_{};
+    std::array<char, 2 * Utf8Bound(255) + 1> name_{};  // a stream row's "name:stream"
 
     // The last few times written: the eight of a row are often equal.
     struct TimeText {

@@ -30,16 +30,16 @@ void CheckListing(const tarnwick::fuzz::MemoryVolume& volume, const ListingOptio
         return;
     }
     TARNWICK_FUZZ_CHECK(listing.damagedRecords() <= listing.recordsRead());
-    std::u16string path;
+    std::string path;
     for (const tarnwick::listing::Row& row : listing.rows()) {
-        TARNWICK_FUZZ_CHECK(row.nameLength > 0 || row.IsStream());
+        TARNWICK_FUZZ_CHECK(!listing.Name(row).empty() || row.IsStream());
         TARNWICK_FUZZ_CHECK(options.deleted || !row.IsDeleted());
         TARNWICK_FUZZ_CHECK(options.streams || !row.IsStream());
         path.clear();
         listing.AppendPath(row, path);
-        TARNWICK_FUZZ_CHECK(!path.empty() && path[0] == u'/');
-        if (row.IsOrphan()) TARNWICK_FUZZ_CHECK(path.starts_with(u"/$OrphanFiles/"));
-        const auto depth = static_cast<std::size_t>(std::count(path.begin(), path.end(), u'/'));
+        TARNWICK_FUZZ_CHECK(!path.empty() && path[0] == '/');
+        if (row.IsOrphan()) TARNWICK_FUZZ_CHECK(path.starts_with("/$OrphanFiles/"));
+        const auto depth = static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
         // Names may hold '/' themselves (POSIX names), so the bound is loose.
         TARNWICK_FUZZ_CHECK(depth <= (tarnwick::listing::kMaxDepth + 2) * 256);
     }

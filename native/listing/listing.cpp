@@ -16,7 +16,7 @@ const char* Describe(ListingStatus status) {
     return "unknown";
 }
 
-void Listing::AppendParentPath(const Row& row, std::u16string& out) const {
+void Listing::AppendParentPath(const Row& row, std::string& out) const {
     const auto index = static_cast<std::size_t>(&row - rows_.data());
     if (index >= rows_.size() || index >= pathParent_.size()) return;
     // Directories lie at most kMaxDepth deep once resolved, so the chain
@@ -30,17 +30,17 @@ void Listing::AppendParentPath(const Row& row, std::u16string& out) const {
     }
     if (at != kRootParent) out += kOrphanFolder;
     while (length > 0) {
-        out.push_back(u'/');
+        out.push_back('/');
         out.append(Name(rows_[chain[--length]]));
     }
 }
 
-void Listing::AppendPath(const Row& row, std::u16string& out) const {
+void Listing::AppendPath(const Row& row, std::string& out) const {
     AppendParentPath(row, out);
-    out.push_back(u'/');
+    out.push_back('/');
     out.append(Name(row));
     if (row.IsStream()) {
-        out.push_back(u':');
+        out.push_back(':');
         out.append(StreamName(row));
     }
 }

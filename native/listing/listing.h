@@ -3,13 +3,14 @@
 // catalogue; it shares the decoders but not the catalogue's storage.
 //
 // Rows are compact and hold no pointers: names (and stream names) live in
-// one UTF-16 arena owned by the Listing, and a path is put together on
-// request by following parent references, so a million rows cost about a
-// million times the row plus the names.
+// one arena owned by the Listing, as UTF-8, the form every output wants,
+// and a path is put together on request by following parent references, so
+// a million rows cost about a million times the row plus the names.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,13 +65,11 @@ struct Row {
     // or where they lie in the listing's table of them (0: all zero, as for
     // a stream row). Kept apart, they would make every row a third larger.
     std::uint32_t fileNameTimesAt = 0;
-    std::uint32_t nameOffset = 0;    // UTF-16 units into the arena
+    std::uint32_t nameOffset = 0;    // into the arena (Listing::Name)
     std::uint32_t streamOffset = 0;  // stream rows only
     std::uint32_t attributes = 0;    // file_attribute bits
     std::uint16_t sequence = 0;
     std::uint16_t parentSequence = 0;
-    std::uint8_t nameLength = 0;  // UTF-16 units (NTFS names stop at 255)
-    std::uint8_t streamLength = 0;
     std::uint8_t nameSpace = 0;  // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
     std::uint8_t flags = 0;      // row_flag bits
     // For a stream row, the name is that of the file it belongs to (one of
@@ -91,7 +90,7 @@ static_assert(sizeof(Row) <= 88);
 inline constexpr std::uint32_t kRootParent = 0xFFFFFFFE;
 inline constexpr std::uint32_t kOrphanParent = 0xFFFFFFFD;
 // The folder the paths of orphans start with.
-inline constexpr std::u16string_view kOrphanFolder = u"/$OrphanFiles";
+inline constexpr std::string_view kOrphanFolder = "/$OrphanFiles";
 
 enum class ListingStatus {
     Complete = 0,
@@ -108,10 +107,12 @@ public:
     const LargeVector<Row>& rows() const { return rows_; }
     std::size_t size() const { return rows_.size(); }
 
-    std::u16string_view Name(const Row& row) const { return {arena_.data() + row.nameOffset, row.nameLength}; }
-    std::u16string_view StreamName(const Row& row) const {
-        return {arena_.data() + row.streamOffset, row.streamLength};
-    }
+    // A row's name and a stream row's stream name, as UTF-8; an unpaired
+    // surrogate of the UTF-16 on disk is U+FFFD here, as in every output.
+    std::string_view Name(const Row& row) const { return ArenaText(row.nameOffset); }
+    std::string_view StreamName(const Row& row) const { return ArenaText(row.streamOffset); }
+    // Where the row's name lies, to have it fetched ahead.
+    const char* NameAddress(const Row& row) const { return arena_.data() + row.nameOffset; }
     const Times& FileNameTimes(const Row& row) const {
         if (row.fileNameTimesAt == kTimesAsStandard) return row.standardTimes;
         return row.fileNameTimesAt < fileNameTimes_.size() ? fileNameTimes_[row.fileNameTimesAt] : fileNameTimes_[0];
@@ -122,10 +123,10 @@ public:
     // on itself or runs too deep is cut there and the rest goes under
     // "/$OrphanFiles/", so every row has a path. `row` must be an element
     // of rows() itself, not a copy: its place there says where it hangs.
-    void AppendPath(const Row& row, std::u16string& out) const;
+    void AppendPath(const Row& row, std::string& out) const;
     // Appends the path of the directory holding the row, without a
     // trailing "/" ("" for the root).
-    void AppendParentPath(const Row& row, std::u16string& out) const;
+    void AppendParentPath(const Row& row, std::string& out) const;
     // The index in rows() of the directory whose path the row's path
     // continues (for a stream row, that of the file's name), or kRootParent
     // or kOrphanParent. So a path can be put together one folder at a time:
@@ -152,10 +153,21 @@ private:
     friend class ListingBuilder;
     friend ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& options, Listing& listing);
 
+    // Each text of the arena: its length in bytes (two, in the machine's
+    // order), then its bytes. Offset 0 holds the empty text of rows with no
+    // name.
+    std::string_view ArenaText(std::uint32_t offset) const {
+        if (std::size_t{offset} + kArenaLengthBytes > arena_.size()) return {};
+        std::uint16_t length = 0;
+        std::memcpy(&length, arena_.data() + offset, kArenaLengthBytes);
+        return {arena_.data() + offset + kArenaLengthBytes, length};
+    }
+    static constexpr std::size_t kArenaLengthBytes = sizeof(std::uint16_t);
+
     // A million rows and their names come to a few hundred megabytes: in
     // huge pages, filling them costs a fraction of the faults.
     LargeVector<Row> rows_;
-    LargeVector<char16_t> arena_;
+    LargeVector<char> arena_ = LargeVector<char>(kArenaLengthBytes, '\0');
     // $FILE_NAME times that differ from their file's standard ones; the
     // first is all zero.
     LargeVector<Times> fileNameTimes_ = LargeVector<Times>(1);

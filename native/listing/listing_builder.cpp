@@ -68,18 +68,31 @@ void ListingBuilder::Expect(std::uint64_t rows) {
     expectedRows_ = static_cast<std::size_t>(rows);
     // Reserved pages cost nothing until touched, while growing copies the
     // array into fresh ones: room for the longer names of some volumes
-    // (23 units on average on a generated one) and for hard links.
+    // (about 30 bytes on average on a generated one) and for hard links.
     listing_.rows_.reserve(static_cast<std::size_t>(rows + rows / 4));
     listing_.fileNameTimes_.reserve(static_cast<std::size_t>(rows + rows / 4 + 1));
-    listing_.arena_.reserve(static_cast<std::size_t>(rows * 48));
+    listing_.arena_.reserve(static_cast<std::size_t>(rows * 96));
 }
 
 std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
-    LargeVector<char16_t>& arena = listing_.arena_;
-    const auto offset = static_cast<std::uint32_t>(arena.size());
-    arena.resize(arena.size() + name.units);
-    std::memcpy(arena.data() + offset, name.bytes, 2 * name.units);
-    return offset;
+    // Converted once here rather than at every line that shows the name.
+    // Names and attribute names have a one-byte length on disk.
+    constexpr std::size_t kLength = Listing::kArenaLengthBytes;
+    const std::size_t units = std::min<std::size_t>(name.units, kMostNameUnits);
+    char* const text = arenaEntry_.data() + kLength;
+    const auto length = static_cast<std::uint16_t>(WriteUtf8FromBytes(text, name.bytes, units) - text);
+    std::memcpy(arenaEntry_.data(), &length, kLength);
+    // The arena grows a step at a time ahead of its use, cut back to it in
+    // Finish: filling it element by element through the page allocator
+    // costs more than the names' own copy.
+    constexpr std::size_t kStep = std::size_t{64} << 10;
+    LargeVector<char>& arena = listing_.arena_;
+    const std::size_t offset = arenaUsed_;
+    const std::size_t entry = kLength + length;
+    if (arena.size() - offset < entry) arena.resize(offset + std::max(entry, kStep));
+    std::memcpy(arena.data() + offset, arenaEntry_.data(), entry);
+    arenaUsed_ += entry;
+    return static_cast<std::uint32_t>(offset);
 }
 
 std::uint32_t ListingBuilder::FileNameTimesAt(const Times& times, const Times* standard) {
@@ -104,7 +117,6 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
         row.parent = name.parent;
         row.parentSequence = name.parentSequence;
         row.nameOffset = nameOffset;
-        row.nameLength = static_cast<std::uint8_t>(name.name.units);
         row.nameSpace = name.info.nameSpace;
         row.fileNameTimesAt = FileNameTimesAt(TimesOf(name.info), standard);
         row.flags = deleted ? row_flag::kDeleted : 0;
@@ -119,7 +131,6 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
         row.sequence = sequence;
         row.flags = static_cast<std::uint8_t>(row_flag::kStream | (deleted ? row_flag::kDeleted : 0));
         row.streamOffset = AppendToArena(stream.name);
-        row.streamLength = static_cast<std::uint8_t>(stream.name.units);
         row.dataSize = stream.dataSize;
         row.allocatedSize = stream.allocatedSize;
         if (!weighDosNames) {
@@ -128,21 +139,20 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
         }
         for (std::size_t i = first; i < namesEnd; ++i) {
             row.nameOffset = out[i].nameOffset;
-            row.nameLength = out[i].nameLength;
             out.push_back(row);
         }
     }
 }
 
-std::size_t ListingBuilder::ArenaUnitsExpected() const {
+std::size_t ListingBuilder::ArenaBytesExpected() const {
     // Names run to about the same length all through a volume: what the
     // rows so far hold, a little more, for the rows still to come. Memory
     // backed beyond what is used is a first touch paid for nothing.
-    constexpr std::size_t kUnitsBeforeRows = 32;
+    constexpr std::size_t kBytesBeforeRows = 48;
     constexpr std::size_t kRowsToJudgeBy = 1024;
     const std::size_t rows = listing_.rows_.size();
-    const std::size_t used = listing_.arena_.size();
-    const std::size_t perRow = rows >= kRowsToJudgeBy ? used / rows + 1 : kUnitsBeforeRows;
+    const std::size_t used = arenaUsed_;
+    const std::size_t perRow = rows >= kRowsToJudgeBy ? used / rows + 1 : kBytesBeforeRows;
     const std::size_t left = expectedRows_ > rows ? expectedRows_ - rows : 0;
     return used + left * perRow + left * perRow / 8;
 }
@@ -177,7 +187,7 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
     if (listing_.recordsRead_ % 256 == 0) {
         // Rows come about one a record in use; names are of any length.
         Tell(rowsAhead_, listing_.rows_, expectedRows_);
-        Tell(arenaAhead_, listing_.arena_, ArenaUnitsExpected());
+        Tell(arenaAhead_, listing_.arena_, ArenaBytesExpected());
     }
     ++listing_.recordsRead_;
     if (!bitmapInUse && !options_.deleted) return;
@@ -275,7 +285,6 @@ void ListingBuilder::JoinSpilled() {
             for (std::size_t i = first; i < names; ++i) {
                 Row stream = row;
                 stream.nameOffset = listing_.rows_[i].nameOffset;
-                stream.nameLength = listing_.rows_[i].nameLength;
                 listing_.rows_.push_back(stream);
             }
         }
@@ -391,6 +400,7 @@ std::size_t ListingBuilder::NameOfStream(std::size_t stream) const {
 }
 
 void ListingBuilder::Finish() {
+    listing_.arena_.resize(arenaUsed_);
     JoinSpilled();
     ResolvePaths();
 }

@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <array>
 #include <span>
 #include <vector>
 
 #include "listing/listing.h"
 #include "listing/record_facts.h"
 #include "ntfs/file_record.h"
+#include "platform/utf16.h"
 
 namespace tarnwick::listing {
 
@@ -23,7 +25,8 @@ inline constexpr std::uint32_t kMaxDepth = 1024;
 
 class ListingBuilder {
 public:
-    ListingBuilder(Listing& listing, const ListingOptions& options) : listing_(listing), options_(options) {}
+    ListingBuilder(Listing& listing, const ListingOptions& options)
+        : listing_(listing), options_(options), arenaUsed_(listing.arena_.size()) {}
 
     // Room for about this many rows, so the arrays are not copied as they grow.
     void Expect(std::uint64_t rows);
@@ -61,8 +64,8 @@ private:
         ahead.end.store(reinterpret_cast<char*>(array.data() + end), std::memory_order_relaxed);
     }
     static bool Prefault(Ahead& ahead);
-    // How far the names are worth having backed, in UTF-16 units.
-    std::size_t ArenaUnitsExpected() const;
+    // How far the names are worth having backed, in bytes.
+    std::size_t ArenaBytesExpected() const;
 
     // A base record whose attributes spill into extension records: its rows
     // wait until every record has been seen.
@@ -103,6 +106,10 @@ private:
     Listing& listing_;
     ListingOptions options_;
     RecordFacts facts_;
+    static constexpr std::size_t kMostNameUnits = 255;
+    // A name on its way into the arena: its length, then its UTF-8.
+    std::array<char, Listing::kArenaLengthBytes + Utf8Bound(kMostNameUnits)> arenaEntry_{};
+    std::size_t arenaUsed_;  // of listing_.arena_, which runs a little ahead until Finish
     std::vector<Spilled> spilled_;
     LargeVector<Row> waiting_;  // rows of spilled bases and of extension records, facts not yet known
     std::vector<ExtensionData> extensionData_;

@@ -72,4 +72,19 @@ char* WriteUtf8(char* out, const Unit* text, std::size_t units) {
 
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// The same for `units` units stored little-endian at `bytes`, as NTFS keeps
+// names, at any alignment: at most Utf8Bound(units) bytes.
+char* WriteUtf8FromBytes(char* out, const std::uint8_t* bytes, std::size_t units);
+
+// The UTF-16 units of valid UTF-8 text: one a code point, two past U+FFFF.
+constexpr std::size_t Utf16Units(std::string_view utf8) {
+    std::size_t units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+}
+
 }  // namespace tarnwick

@@ -24,14 +24,14 @@ namespace tarnwick::e2e {
 namespace {
 
 using listing::ListingStatus;
-using RecordName = std::pair<std::uint64_t, std::u16string>;  // record, name
+using RecordName = std::pair<std::uint64_t, std::string>;  // record, name
 
 struct Result {
     ListingStatus status;
     std::uint64_t damaged = 0;
     std::uint64_t unreadable = 0;
     std::set<RecordName> names;
-    std::map<RecordName, std::u16string> paths;
+    std::map<RecordName, std::string> paths;
 };
 
 // With `unreadable`, the bytes at those offsets cannot be read, as on bad
@@ -45,10 +45,10 @@ Result List(const std::vector<std::uint8_t>& bytes, const std::vector<std::size_
     result.damaged = listing.damagedRecords();
     result.unreadable = listing.unreadableRecords();
     for (const listing::Row& row : listing.rows()) {
-        const RecordName name{row.record, std::u16string(listing.Name(row))};
-        std::u16string path;
+        const RecordName name{row.record, std::string(listing.Name(row))};
+        std::string path;
         listing.AppendPath(row, path);
-        EXPECT_TRUE(path.starts_with(u"/")) << "every row has a path";
+        EXPECT_TRUE(path.starts_with("/")) << "every row has a path";
         result.names.insert(name);
         result.paths[name] = path;
     }
@@ -136,11 +136,11 @@ TEST_P(DamagedListing, RecordsOnBadSectorsArePassedOver) {
 TEST_P(DamagedListing, AFolderMadeItsOwnParentTakesItsTreeUnderTheOrphans) {
     // The last user folder (past the system files) that holds something.
     const MftRecord* folder = nullptr;
-    std::u16string folderPath;
+    std::string folderPath;
     for (const auto& [name, path] : reference_.paths) {
         const MftRecord* r = V().Record(static_cast<std::uint32_t>(name.first));
         if (name.first < 16 || r == nullptr || !r->contiguous()) continue;
-        const std::u16string inside = path + u"/";
+        const std::string inside = path + "/";
         const bool holds = std::any_of(reference_.paths.begin(), reference_.paths.end(),
                                        [&inside](const auto& other) { return other.second.starts_with(inside); });
         if (holds) {
@@ -162,10 +162,10 @@ TEST_P(DamagedListing, AFolderMadeItsOwnParentTakesItsTreeUnderTheOrphans) {
     }
     const Result cycle = List(d.bytes);
     EXPECT_EQ(cycle.names, reference_.names) << "every row stays";
-    const std::u16string folderName = folderPath.substr(folderPath.rfind(u'/') + 1);
+    const std::string folderName = folderPath.substr(folderPath.rfind('/') + 1);
     for (const auto& [name, path] : reference_.paths) {
-        if (path != folderPath && !path.starts_with(folderPath + u"/")) continue;
-        EXPECT_EQ(cycle.paths.at(name), u"/$OrphanFiles/" + folderName + path.substr(folderPath.size()));
+        if (path != folderPath && !path.starts_with(folderPath + "/")) continue;
+        EXPECT_EQ(cycle.paths.at(name), "/$OrphanFiles/" + folderName + path.substr(folderPath.size()));
     }
 }
 

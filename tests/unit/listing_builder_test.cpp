@@ -46,8 +46,6 @@ RecordBuilder Record(std::uint32_t number, std::uint16_t sequence, std::uint16_t
     return record;
 }
 
-std::string Narrow(std::u16string_view text) { return {text.begin(), text.end()}; }
-
 // Feeds the records in order (true: the bitmap says in use) and keeps the
 // listing's paths, each with its row.
 class Built {
@@ -67,9 +65,9 @@ public:
     const Listing& Finish() {
         builder_.Finish();
         for (const Row& row : listing_.rows()) {
-            std::u16string path;
+            std::string path;
             listing_.AppendPath(row, path);
-            paths_.emplace(Narrow(path), &row);
+            paths_.emplace(path, &row);
         }
         return listing_;
     }
@@ -179,10 +177,10 @@ TEST(ListingBuilder, NamesWithoutAValidParentGoUnderOrphansAndEveryChainEnds) {
         }
         EXPECT_FALSE(written[i]) << "row " << i;
         written[i] = true;
-        std::u16string path;
+        std::string path;
         listing.AppendPath(row, path);
         const bool orphan = path.starts_with(kOrphanFolder);
-        EXPECT_TRUE(orphan || !inOrphans) << Narrow(path);
+        EXPECT_TRUE(orphan || !inOrphans) << path;
         inOrphans = orphan;
     }
 }

@@ -36,14 +36,14 @@ Read Layout(const std::vector<std::uint8_t>& image) {
 }
 
 // Every row as one comparable line: path, record and sizes.
-std::vector<std::tuple<std::u16string, std::uint64_t, std::uint64_t, std::uint64_t>> Rows(
+std::vector<std::tuple<std::string, std::uint64_t, std::uint64_t, std::uint64_t>> Rows(
     const std::vector<std::uint8_t>& image, listing::ListingStatus expected = listing::ListingStatus::Complete) {
     MemoryVolume volume(image);
     listing::Listing listing;
     EXPECT_EQ(listing::ReadListing(volume.handle(), {}, listing), expected);
-    std::vector<std::tuple<std::u16string, std::uint64_t, std::uint64_t, std::uint64_t>> rows;
+    std::vector<std::tuple<std::string, std::uint64_t, std::uint64_t, std::uint64_t>> rows;
     for (const listing::Row& row : listing.rows()) {
-        std::u16string path;
+        std::string path;
         listing.AppendPath(row, path);
         rows.emplace_back(path, row.record, row.dataSize, row.allocatedSize);
     }
