@@ -160,6 +160,7 @@ private:
         if (std::size_t{offset} + kArenaLengthBytes > arena_.size()) return {};
         std::uint16_t length = 0;
         std::memcpy(&length, arena_.data() + offset, kArenaLengthBytes);
+        if (length > arena_.size() - offset - kArenaLengthBytes) return {};
         return {arena_.data() + offset + kArenaLengthBytes, length};
     }
     static constexpr std::size_t kArenaLengthBytes = sizeof(std::uint16_t);
