@@ -47,9 +47,16 @@ install(FILES ${PROJECT_BINARY_DIR}/tarnwick.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
 
 if(TARGET tarnwick)
-  # The tool finds the library beside it wherever the tree is unpacked.
+  # The tool finds the library beside it wherever the tree is unpacked, and
+  # in the build tree. One search path serves both, so that the installed
+  # file is not rewritten: CMake pads a path it will rewrite with an empty
+  # entry, which has the loader look in the working directory.
   file(RELATIVE_PATH tarnwick_bin_to_lib /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
-  set_target_properties(tarnwick PROPERTIES INSTALL_RPATH "$ORIGIN/${tarnwick_bin_to_lib}")
+  get_target_property(tarnwick_tool_dir tarnwick BINARY_DIR)
+  get_target_property(tarnwick_library_dir Tarnwick BINARY_DIR)
+  file(RELATIVE_PATH tarnwick_tool_to_library ${tarnwick_tool_dir} ${tarnwick_library_dir})
+  set_target_properties(tarnwick PROPERTIES BUILD_WITH_INSTALL_RPATH ON
+    INSTALL_RPATH "$ORIGIN/${tarnwick_bin_to_lib}:$ORIGIN/${tarnwick_tool_to_library}")
   install(TARGETS tarnwick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   include(${CMAKE_CURRENT_LIST_DIR}/TarnwickManPage.cmake)
   install(FILES ${TARNWICK_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

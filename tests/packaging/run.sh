@@ -35,6 +35,12 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 soname=$(readelf -d "$prefix/lib/libTarnwick.so.$version" | sed -n 's/.*soname: \[\(.*\)\]/\1/p')
 [ "$soname" = "libTarnwick.so.$(header_number MAJOR)" ] || fail "soname '$soname'"
 [ "$("$prefix/bin/tarnwick" --version)" = "tarnwick $version" ] || fail "tarnwick --version: $("$prefix/bin/tarnwick" --version)"
+# Where the tool looks for the library: beside itself only, never in the
+# working directory (an empty entry) or a folder of the build machine.
+runpath=$(readelf -d "$prefix/bin/tarnwick" | sed -n 's/.*runpath: \[\(.*\)\]/\1/p')
+case ":$runpath:" in *::* | *:/*) fail "tarnwick's library search path '$runpath'" ;; esac
+runpath=$(readelf -d "$build/cli/tarnwick" | sed -n 's/.*runpath: \[\(.*\)\]/\1/p')
+case ":$runpath:" in *::*) fail "the built tarnwick searches the working directory: '$runpath'" ;; esac
 [ "$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --modversion tarnwick)" = "$version" ] || fail "pkg-config version"
 man_warnings=$(groff -man -ww -z "$prefix/share/man/man1/tarnwick.1" 2>&1)
 [ -z "$man_warnings" ] || fail "man page: $man_warnings"
