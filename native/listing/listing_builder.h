@@ -5,9 +5,9 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
-#include <array>
 #include <span>
 #include <vector>
 

@@ -1,7 +1,6 @@
 #include "platform/utf16.h"
 
 #include <algorithm>
-#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -42,7 +41,7 @@ char* WriteUtf8FromBytes(char* out, const std::uint8_t* bytes, std::size_t units
     while (i < units) {
         std::size_t count = std::min(units - i, kRun);
         for (std::size_t k = 0; k < count; ++k) run[k] = unitAt(i + k);
-        if (count == kRun && i + count < units && run[kRun - 1] >= 0xD800 && run[kRun - 1] <= 0xDBFF) --count;
+        if (count == kRun && i + count < units && IsHighSurrogate(run[kRun - 1])) --count;
         out = WriteUtf8(out, run, count);
         i += count;
     }

@@ -14,6 +14,8 @@ namespace tarnwick {
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 constexpr bool IsSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+// The first unit of a pair.
+constexpr bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // Three bytes per unit bound the output: a pair's four bytes come from two units.
 constexpr std::size_t Utf8Bound(std::size_t utf16Units) { return utf16Units * 3; }
@@ -26,7 +28,7 @@ template <typename Unit>
 constexpr char32_t NextCodePoint(const Unit* text, std::size_t units, std::size_t& i) {
     static_assert(sizeof(Unit) == 2 && std::is_unsigned_v<Unit>, "UTF-16 units");
     const char32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (IsHighSurrogate(unit) && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
         ++i;
         return 0x10000 + ((unit - 0xD800) << 10) + (char32_t{text[i]} - 0xDC00);
     }
