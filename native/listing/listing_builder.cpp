@@ -79,19 +79,19 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
     // Names and attribute names have a one-byte length on disk.
     constexpr std::size_t kLength = Listing::kArenaLengthBytes;
     const std::size_t units = std::min<std::size_t>(name.units, kMostNameUnits);
-    char* const text = arenaEntry_.data() + kLength;
-    const auto length = static_cast<std::uint16_t>(WriteUtf8FromBytes(text, name.bytes, units) - text);
-    std::memcpy(arenaEntry_.data(), &length, kLength);
     // The arena grows a step at a time ahead of its use, cut back to it in
     // Finish: filling it element by element through the page allocator
-    // costs more than the names' own copy.
+    // costs more than the names' own copy. With room for the longest form
+    // the name can take, it is converted in its place.
     constexpr std::size_t kStep = std::size_t{64} << 10;
     LargeVector<char>& arena = listing_.arena_;
     const std::size_t offset = arenaUsed_;
-    const std::size_t entry = kLength + length;
-    if (arena.size() - offset < entry) arena.resize(offset + std::max(entry, kStep));
-    std::memcpy(arena.data() + offset, arenaEntry_.data(), entry);
-    arenaUsed_ += entry;
+    const std::size_t room = kLength + Utf8Bound(units);
+    if (arena.size() - offset < room) arena.resize(offset + std::max(room, kStep));
+    char* const text = arena.data() + offset + kLength;
+    const auto length = static_cast<std::uint16_t>(WriteUtf8FromBytes(text, name.bytes, units) - text);
+    std::memcpy(arena.data() + offset, &length, kLength);
+    arenaUsed_ += kLength + length;
     return static_cast<std::uint32_t>(offset);
 }
 

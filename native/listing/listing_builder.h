@@ -5,7 +5,6 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <span>
@@ -107,8 +106,6 @@ private:
     ListingOptions options_;
     RecordFacts facts_;
     static constexpr std::size_t kMostNameUnits = 255;
-    // A name on its way into the arena: its length, then its UTF-8.
-    std::array<char, Listing::kArenaLengthBytes + Utf8Bound(kMostNameUnits)> arenaEntry_{};
     std::size_t arenaUsed_;  // of listing_.arena_, which runs a little ahead until Finish
     std::vector<Spilled> spilled_;
     LargeVector<Row> waiting_;  // rows of spilled bases and of extension records, facts not yet known
