@@ -43,14 +43,18 @@ RecordOutcome DecodeRecord(std::span<std::uint8_t> record, bool wantStreams, Rec
                 break;
             case attribute::kFileName: {
                 if (view.nonResident) break;
-                NameFact fact;
+                // Made in its place: a name made aside and copied in would
+                // be read back before its own stores have settled.
+                NameFact& fact = facts.names.emplace_back();
                 fact.name = ParseFileName(view.value, 0, fact.info);
-                if (fact.name.empty()) break;
+                if (fact.name.empty()) {
+                    facts.names.pop_back();
+                    break;
+                }
                 ByteReader value(view.value);
                 const std::uint64_t parent = value.U64(file_name::kParent);
                 fact.parent = ReferenceRecord(parent);
                 fact.parentSequence = ReferenceSequence(parent);
-                facts.names.push_back(fact);
                 break;
             }
             case attribute::kData:
