@@ -156,8 +156,7 @@ const ListingWriter::KeptPath* ListingWriter::DirectoryPath(const listing::Listi
         return &orphans_;
     }
     if (kept_.empty()) kept_.resize(std::size_t{1} << keptBits_);
-    const unsigned shift = 32 - keptBits_;
-    auto slotOf = [this, shift](std::uint32_t row) -> KeptPath& { return kept_[(row * 0x9E3779B1u) >> shift]; };
+    auto slotOf = [this](std::uint32_t row) -> KeptPath& { return KeptSlot(row); };
     if (KeptPath& kept = slotOf(directory); kept.directory == directory) return &kept;
 
     // Up to the nearest folder kept (or an end of paths), then down again,
@@ -384,14 +383,20 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
 void ListingWriter::WriteRows(const listing::Listing& listing, const Order& order, std::size_t begin, std::size_t end) {
     const auto& rows = listing.rows();
     // Folder by folder the rows are met far apart in memory: each is asked
-    // for a few rows ahead, and its name once the row itself has arrived.
+    // for a few rows ahead; its place in the tree further ahead, and the
+    // path kept for its folder once that place has arrived; its name once
+    // the row itself has arrived.
+    constexpr std::size_t kPlacesAhead = 32;
     constexpr std::size_t kRowsAhead = 16;
     constexpr std::size_t kNamesAhead = 8;
     for (std::size_t i = begin; i < end; ++i) {
+        if (i + kPlacesAhead < end) __builtin_prefetch(listing.PathParentAddress(order[i + kPlacesAhead]));
         if (i + kRowsAhead < end) {
             const char* ahead = reinterpret_cast<const char*>(&rows[order[i + kRowsAhead]]);
             __builtin_prefetch(ahead);
             __builtin_prefetch(ahead + sizeof(listing::Row) - 1);
+            const std::uint32_t folder = listing.PathParentAt(order[i + kRowsAhead]);
+            if (folder < listing::kOrphanParent && !kept_.empty()) __builtin_prefetch(&KeptSlot(folder));
         }
         if (i + kNamesAhead < end) __builtin_prefetch(listing.NameAddress(rows[order[i + kNamesAhead]]));
         if (format_ == Format::Csv) {

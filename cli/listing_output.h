@@ -97,6 +97,8 @@ private:
 
     std::vector<KeptPath> kept_;  // by a hash of the directory's row
     unsigned keptBits_ = kKeptPathBits;
+    // Where a directory's path is kept, if it is (kept_ must have its size).
+    KeptPath& KeptSlot(std::uint32_t directory) { return kept_[(directory * 0x9E3779B1u) >> (32 - keptBits_)]; }
     KeptPath root_;               // "" and "/$OrphanFiles", where paths start
     KeptPath orphans_;
     std::vector<std::uint32_t> missing_;  // folders on the way up not kept yet

@@ -139,6 +139,10 @@ public:
     std::uint32_t PathParentAt(std::size_t index) const {
         return index < pathParent_.size() ? pathParent_[index] : kOrphanParent;
     }
+    // Where PathParentAt(index) lies, to have it fetched ahead.
+    const std::uint32_t* PathParentAddress(std::size_t index) const {
+        return pathParent_.data() + (index < pathParent_.size() ? index : 0);
+    }
 
     std::uint64_t recordsRead() const { return recordsRead_; }
     // Records in use (or, with `deleted`, candidates) that could not be
