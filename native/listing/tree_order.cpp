@@ -22,11 +22,11 @@ LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
     LargeVector<std::uint32_t> first(static_cast<std::size_t>(orphans) + 3, 0);
     // Which rows have children, a bit each: the walk asks it of every row,
     // and these bits stay in the cache where `first` is met far apart.
-    std::vector<std::uint64_t> parents((static_cast<std::size_t>(count) + 63) / 64, 0);
+    std::vector<std::uint64_t> hasChildren((static_cast<std::size_t>(count) + 63) / 64, 0);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t parent = slot(i);
         ++first[parent + 2];
-        if (parent < count) parents[parent / 64] |= std::uint64_t{1} << (parent % 64);
+        if (parent < count) hasChildren[parent / 64] |= std::uint64_t{1} << (parent % 64);
     }
     for (std::size_t i = 2; i < first.size(); ++i) first[i] += first[i - 1];
     LargeVector<std::uint32_t> children(count);
@@ -47,7 +47,7 @@ LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
             }
             const std::uint32_t row = children[next++];
             order.push_back(row);
-            if ((parents[row / 64] >> (row % 64) & 1) != 0) stack.emplace_back(first[row], first[row + 1]);
+            if ((hasChildren[row / 64] >> (row % 64) & 1) != 0) stack.emplace_back(first[row], first[row + 1]);
         }
     }
     // Every row hangs from one of the two ends once paths are resolved; a

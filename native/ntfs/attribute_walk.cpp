@@ -4,28 +4,6 @@
 
 namespace tarnwick {
 
-namespace {
-
-// Field by field: a reset of the whole view is compiled into a string
-// store, whose start-up costs more than these few moves, four times a record.
-void Reset(AttributeView& view, std::uint32_t type, bool nonResident) {
-    static_assert(sizeof(void*) != 8 || sizeof(AttributeView) == 104, "a field added to AttributeView is reset here too");
-    view.type = type;
-    view.flags = 0;
-    view.nonResident = nonResident;
-    view.name = {};
-    view.value = {};
-    view.startingVcn = 0;
-    view.lastVcn = 0;
-    view.allocatedSize = 0;
-    view.dataSize = 0;
-    view.initializedSize = 0;
-    view.totalAllocated = 0;
-    view.mappingPairs = {};
-}
-
-}  // namespace
-
 bool AttributeWalk::Next(AttributeView& view) {
     if (done_) return false;
     AttributeHeader header;
@@ -37,7 +15,9 @@ bool AttributeWalk::Next(AttributeView& view) {
     // fields lie within; a non-resident one must hold its own.
     const FixedReader<attribute::kMinimumLength> common(bytes, 0);
     if (!common.ok()) return Stop();
-    Reset(view, header.type, header.nonResident);
+    view = AttributeView{};
+    view.type = header.type;
+    view.nonResident = header.nonResident;
     view.flags = common.U16<attribute::kFlags>();
     const std::size_t nameUnits = common.U8<attribute::kNameLength>();
     const std::size_t nameOffset = common.U16<attribute::kNameOffset>();
