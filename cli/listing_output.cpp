@@ -70,11 +70,11 @@ bool JsonNeedsEscapes(std::string_view text) {
     return false;
 }
 
-// Printable ASCII but the quote, the comma and the backslash: written as it
-// stands in both formats.
+// Any byte but the controls, the quote, the comma and the backslash: written
+// as it stands in both formats, UTF-8 beyond ASCII included.
 constexpr std::array<bool, 0x100> kPlainBytes = [] {
     std::array<bool, 0x100> plain{};
-    for (int c = 0x20; c < 0x7F; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != ',' && c != '\\';
+    for (int c = 0x20; c < 0x100; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != ',' && c != '\\';
     return plain;
 }();
 
@@ -87,14 +87,12 @@ bool Plain(std::string_view text) {
     // one by one.
     const auto plainSixteen = [&text](std::size_t at) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
-        // 0x20 <= byte < 0x7F as one signed comparison of the byte moved
-        // down by 0x20 and over by 0x80.
-        const __m128i shifted = _mm_xor_si128(_mm_sub_epi8(v, _mm_set1_epi8(0x20)), _mm_set1_epi8(-0x80));
-        const __m128i printable = _mm_cmplt_epi8(shifted, _mm_set1_epi8(0x7F - 0x20 - 0x80));
+        // No control: every byte at least 0x20, unsigned.
+        const __m128i noControl = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(0x20)), v);
         const __m128i special = _mm_or_si128(
             _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8(','))),
             _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
-        return _mm_movemask_epi8(_mm_andnot_si128(special, printable)) == 0xFFFF;
+        return _mm_movemask_epi8(_mm_andnot_si128(special, noControl)) == 0xFFFF;
     };
     if (text.size() >= 16) {
         for (; i + 16 <= text.size(); i += 16) {
