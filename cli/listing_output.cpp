@@ -253,6 +253,7 @@ const ListingWriter::TimeText& ListingWriter::FormatTime(std::int64_t ticks) {
     return t;
 }
 
+template <bool csv>
 char* ListingWriter::WriteFourTimes(char* p, const listing::Times& times, bool fileName) {
     static constexpr std::string_view kKeys[2][4] = {
         {",\"creationTime\":", ",\"modificationTime\":", ",\"mftModificationTime\":", ",\"accessTime\":"},
@@ -260,7 +261,7 @@ char* ListingWriter::WriteFourTimes(char* p, const listing::Times& times, bool f
     };
     const std::int64_t values[4] = {times.creation, times.modification, times.mftChange, times.access};
     for (int i = 0; i < 4; ++i) {
-        if (format_ == Format::Csv) {
+        if constexpr (csv) {
             *p++ = ',';
             p = WriteTime(p, values[i]);
             continue;
@@ -279,16 +280,24 @@ char* ListingWriter::WriteFourTimes(char* p, const listing::Times& times, bool f
     return p;
 }
 
+template <bool csv>
 void ListingWriter::WriteTimes(const listing::Times& standard, const listing::Times& fileName) {
     char* p = out_->Reserve(8 * (kTimeBound + 32));
     char* const start = p;
-    p = WriteFourTimes(p, standard, false);
-    if (format_ == Format::Csv && fileName == standard) {
-        // Most names carry their file's times: the same text again.
-        std::memcpy(p, start, static_cast<std::size_t>(p - start));
-        p += p - start;
+    p = WriteFourTimes<csv>(p, standard, false);
+    if (csv && fileName == standard) {
+        // Most names carry their file's times: the same text again, of a
+        // length known when compiled where all four times are set.
+        constexpr std::size_t kFourTimes = 4 * (1 + kTimeBound);
+        const auto length = static_cast<std::size_t>(p - start);
+        if (length == kFourTimes) {
+            std::memcpy(p, start, kFourTimes);
+        } else {
+            std::memcpy(p, start, length);
+        }
+        p += length;
     } else {
-        p = WriteFourTimes(p, fileName, true);
+        p = WriteFourTimes<csv>(p, fileName, true);
     }
     out_->Commit(p);
 }
@@ -363,7 +372,7 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
     p = Put(p, csv ? "," : ",\"allocatedSize\":");
     p = WriteUnsigned(p, row.allocatedSize);
     out_->Commit(p);
-    WriteTimes(row.standardTimes, listing.FileNameTimes(row));
+    WriteTimes<csv>(row.standardTimes, listing.FileNameTimes(row));
     WriteAttributes(row.attributes);
 
     p = out_->Reserve(32);

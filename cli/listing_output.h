@@ -74,7 +74,9 @@ private:
     bool NeedsEscape(std::string_view utf8) const;
     void WriteField(std::string_view utf8, bool escape);
     // The four standard times and the four of the name.
+    template <bool csv>
     void WriteTimes(const listing::Times& standard, const listing::Times& fileName);
+    template <bool csv>
     char* WriteFourTimes(char* p, const listing::Times& times, bool fileName);
     // The times of a row are mostly one and the same: the one just written
     // is asked first, inline. Every time written is of one length (or
