@@ -57,7 +57,16 @@ std::int64_t NtfsSecond(std::int64_t ticks);
 char* WriteNtfsFraction(char* out, std::int64_t ticks);
 
 char* WriteInteger(char* out, std::int64_t value);
-char* WriteUnsigned(char* out, std::uint64_t value);
+char* WriteUnsignedDigits(char* out, std::uint64_t value);
+// The decimal digits of `value`; one digit, as most sequence numbers are,
+// without a call.
+inline char* WriteUnsigned(char* out, std::uint64_t value) {
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    return WriteUnsignedDigits(out, value);
+}
 
 // Convenience forms for tests and for short texts.
 std::string Utf8(std::u16string_view text);
