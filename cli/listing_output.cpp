@@ -198,18 +198,25 @@ bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const 
         scratch_.push_back('/');
         scratch_.append(name);
         WriteField(scratch_, true);
-    } else {
-        const bool csv = format_ == Format::Csv;
-        char* p = out_->Reserve(prefix.size() + name.size() + 3);
-        if (!csv) *p++ = '"';
-        p = Put(p, prefix);
-        *p++ = '/';
-        p = Put(p, name);
-        if (!csv) *p++ = '"';
-        out_->Commit(p);
+        out_->Append(format_ == Format::Csv ? std::string_view(",") : std::string_view(",\"name\":"));
+        WriteField(name, nameEscape);
+        return true;
     }
-    out_->Append(format_ == Format::Csv ? std::string_view(",") : std::string_view(",\"name\":"));
-    WriteField(name, nameEscape);
+    // Path, separator and name in one reservation.
+    const bool csv = format_ == Format::Csv;
+    char* p = out_->Reserve(prefix.size() + 2 * name.size() + 16);
+    if (!csv) *p++ = '"';
+    p = Put(p, prefix);
+    *p++ = '/';
+    p = Put(p, name);
+    if (csv) {
+        *p++ = ',';
+    } else {
+        p = Put(p, "\",\"name\":\"");
+    }
+    p = Put(p, name);
+    if (!csv) *p++ = '"';
+    out_->Commit(p);
     return true;
 }
 
@@ -326,7 +333,11 @@ void ListingWriter::WriteAttributes(std::uint32_t attributes) {
         if (!csv) *p++ = ']';
         kept->length = static_cast<std::size_t>(p - kept->text.data());
     }
-    out_->Append({kept->text.data(), kept->length});
+    // The whole array, a copy of a size known when compiled, of which the
+    // text's length counts.
+    char* p = out_->Reserve(kAttributesBound);
+    std::memcpy(p, kept->text.data(), kAttributesBound);
+    out_->Commit(p + kept->length);
 }
 
 // A template on the format: each separator and key is then a copy of a
