@@ -41,21 +41,33 @@ constexpr std::uint32_t kShownAttributes = [] {
 // The numeric and word fields of one line around the texts.
 constexpr std::size_t kFixedBound = 8 * kIntegerBound + 256;
 
-// A stream has no name of its own, only its file's.
-std::string_view NamespaceWord(const listing::Row& row) {
-    if (row.IsStream()) return "";
-    switch (row.nameSpace) {
-        case 0: return "posix";
-        case 1: return "win32";
-        case 2: return "dos";
-        case 3: return "win32+dos";
-        default: return "unknown";
+// A word of a column held in a fixed array, so that a line copies the whole
+// array, a size known when compiled, and counts only the word.
+struct Word {
+    std::array<char, 16> text{};
+    std::size_t length = 0;
+    explicit constexpr Word(std::string_view word) : length(word.size()) {
+        for (std::size_t i = 0; i < word.size(); ++i) text[i] = word[i];
     }
+};
+constexpr Word kNamespaceWords[] = {Word("posix"), Word("win32"), Word("dos"), Word("win32+dos"), Word("unknown"),
+                                    Word("")};
+constexpr Word kTypeWords[] = {Word("file"), Word("directory"), Word("stream")};
+
+// A stream has no name of its own, only its file's.
+const Word& NamespaceWord(const listing::Row& row) {
+    if (row.IsStream()) return kNamespaceWords[5];
+    return kNamespaceWords[std::min<std::size_t>(row.nameSpace, 4)];
 }
 
-std::string_view TypeWord(const listing::Row& row) {
-    if (row.IsStream()) return "stream";
-    return row.IsDirectory() ? "directory" : "file";
+const Word& TypeWord(const listing::Row& row) {
+    if (row.IsStream()) return kTypeWords[2];
+    return kTypeWords[row.IsDirectory() ? 1 : 0];
+}
+
+char* Put(char* p, const Word& word) {
+    std::memcpy(p, word.text.data(), word.text.size());
+    return p + word.length;
 }
 
 char* Put(char* p, std::string_view text) {
