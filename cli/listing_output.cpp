@@ -96,15 +96,21 @@ bool Plain(std::string_view text) {
     std::size_t i = 0;
 #if defined(__SSE2__)
     // Sixteen bytes at a time; the last sixteen are taken again rather than
-    // one by one.
-    const auto plainSixteen = [&text](std::size_t at) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+    // one by one. A name of eight to fifteen bytes is taken as its first
+    // eight and its last eight.
+    const auto plainBytes = [](__m128i v) {
         // No control: every byte at least 0x20, unsigned.
         const __m128i noControl = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(0x20)), v);
         const __m128i special = _mm_or_si128(
             _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8(','))),
             _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
-        return _mm_movemask_epi8(_mm_andnot_si128(special, noControl)) == 0xFFFF;
+        return _mm_movemask_epi8(_mm_andnot_si128(special, noControl));
+    };
+    const auto plainSixteen = [&](std::size_t at) {
+        return plainBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at))) == 0xFFFF;
+    };
+    const auto plainEight = [&](std::size_t at) {
+        return (plainBytes(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(text.data() + at))) & 0xFF) == 0xFF;
     };
     if (text.size() >= 16) {
         for (; i + 16 <= text.size(); i += 16) {
@@ -112,6 +118,7 @@ bool Plain(std::string_view text) {
         }
         return i == text.size() || plainSixteen(text.size() - 16);
     }
+    if (text.size() >= 8) return plainEight(0) && plainEight(text.size() - 8);
 #endif
     for (; i < text.size(); ++i) {
         if (!kPlainBytes[static_cast<unsigned char>(text[i])]) return false;
