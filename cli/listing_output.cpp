@@ -260,7 +260,8 @@ const ListingWriter::TimeText& ListingWriter::FormatTime(std::int64_t ticks) {
     // taken over, not worked out again.
     if (second >= 0 && second == before.second) {
         if (&before != &t) std::memcpy(text, before.text.data(), kSecondLength);
-        t.length = static_cast<std::size_t>(WriteNtfsFraction(text + kSecondLength, ticks) - text);
+        const auto inSecond = static_cast<std::uint32_t>(ticks - second * kNtfsTicksPerSecond);
+        t.length = static_cast<std::size_t>(WriteNtfsFraction(text + kSecondLength, inSecond) - text);
         t.ticks = ticks;
         t.day = before.day;
         t.second = second;

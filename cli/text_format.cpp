@@ -102,7 +102,7 @@ constexpr Civil CivilFromDays(std::int64_t z) {
     return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
 }
 
-constexpr std::int64_t kTicksPerSecond = 10'000'000;
+constexpr std::int64_t kTicksPerSecond = kNtfsTicksPerSecond;
 constexpr std::int64_t kTicksPerDay = kTicksPerSecond * 86'400;
 constexpr std::int64_t kEpochDays1601 = DaysFromCivil(1601, 1, 1);
 // First tick that would need a five-digit year.
@@ -157,8 +157,8 @@ char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks) {
 
 std::int64_t NtfsSecond(std::int64_t ticks) { return InTimeRange(ticks) ? ticks / kTicksPerSecond : -1; }
 
-char* WriteNtfsFraction(char* out, std::int64_t ticks) {
-    out = Digits<7>(out, static_cast<std::uint32_t>(ticks % kTicksPerSecond));
+char* WriteNtfsFraction(char* out, std::uint32_t ticksInSecond) {
+    out = Digits<7>(out, ticksInSecond);
     *out++ = 'Z';
     return out;
 }

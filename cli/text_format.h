@@ -53,8 +53,11 @@ char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks);
 // Finer still: the second a time falls on (-1 as for NtfsDay), and the text
 // after "2024-05-01T12:34:56.", "fffffffZ".
 inline constexpr std::size_t kSecondLength = kDateLength + 9;
+inline constexpr std::int64_t kNtfsTicksPerSecond = 10'000'000;
 std::int64_t NtfsSecond(std::int64_t ticks);
-char* WriteNtfsFraction(char* out, std::int64_t ticks);
+// `ticksInSecond`: the time less its second, NtfsSecond(ticks) times
+// kNtfsTicksPerSecond, which the caller has at hand.
+char* WriteNtfsFraction(char* out, std::uint32_t ticksInSecond);
 
 char* WriteInteger(char* out, std::int64_t value);
 char* WriteUnsignedDigits(char* out, std::uint64_t value);
