@@ -50,19 +50,22 @@ struct Word {
         for (std::size_t i = 0; i < word.size(); ++i) text[i] = word[i];
     }
 };
-constexpr Word kNamespaceWords[] = {Word("posix"), Word("win32"), Word("dos"), Word("win32+dos"), Word("unknown"),
-                                    Word("")};
-constexpr Word kTypeWords[] = {Word("file"), Word("directory"), Word("stream")};
+// By the namespace number, the last for any number beyond.
+constexpr Word kNamespaceWords[] = {Word("posix"), Word("win32"), Word("dos"), Word("win32+dos"), Word("unknown")};
+constexpr Word kNoWord("");
+constexpr Word kFileWord("file");
+constexpr Word kDirectoryWord("directory");
+constexpr Word kStreamWord("stream");
 
 // A stream has no name of its own, only its file's.
 const Word& NamespaceWord(const listing::Row& row) {
-    if (row.IsStream()) return kNamespaceWords[5];
-    return kNamespaceWords[std::min<std::size_t>(row.nameSpace, 4)];
+    if (row.IsStream()) return kNoWord;
+    return kNamespaceWords[std::min<std::size_t>(row.nameSpace, std::size(kNamespaceWords) - 1)];
 }
 
 const Word& TypeWord(const listing::Row& row) {
-    if (row.IsStream()) return kTypeWords[2];
-    return kTypeWords[row.IsDirectory() ? 1 : 0];
+    if (row.IsStream()) return kStreamWord;
+    return row.IsDirectory() ? kDirectoryWord : kFileWord;
 }
 
 char* Put(char* p, const Word& word) {
