@@ -155,6 +155,11 @@ void ListingWriter::WriteField(std::string_view utf8, bool escape) {
     out_->Commit(p);
 }
 
+void ListingWriter::WriteNameAfterPath(const Utf8Name& name) {
+    out_->Append(format_ == Format::Csv ? std::string_view(",") : std::string_view(",\"name\":"));
+    WriteField(name.utf8, name.escape);
+}
+
 ListingWriter::Utf8Name ListingWriter::NameUtf8(const listing::Listing& listing, const listing::Row& row) {
     std::string_view utf8 = listing.Name(row);
     if (row.IsStream()) {
@@ -220,8 +225,7 @@ bool ListingWriter::WriteKeptPathAndName(const listing::Listing& listing, const 
         scratch_.push_back('/');
         scratch_.append(name);
         WriteField(scratch_, true);
-        out_->Append(format_ == Format::Csv ? std::string_view(",") : std::string_view(",\"name\":"));
-        WriteField(name, nameEscape);
+        WriteNameAfterPath({name, nameEscape});
         return true;
     }
     // Path, separator and name in one reservation.
@@ -391,9 +395,7 @@ void ListingWriter::WriteRow(const listing::Listing& listing, const listing::Row
         scratch_.clear();
         listing.AppendPath(row, scratch_);
         WriteField(scratch_, NeedsEscape(scratch_));
-        out_->Append(csv ? std::string_view(",") : std::string_view(",\"name\":"));
-        const Utf8Name name = NameUtf8(listing, row);
-        WriteField(name.utf8, name.escape);
+        WriteNameAfterPath(NameUtf8(listing, row));
     }
 
     p = out_->Reserve(kFixedBound);

@@ -12,6 +12,7 @@
 
 #include "listing/listing.h"
 #include "listing/tree_order.h"
+#include "ntfs/file_name.h"
 #include "output_format.h"
 #include "text_format.h"
 
@@ -73,6 +74,9 @@ private:
     Utf8Name NameUtf8(const listing::Listing& listing, const listing::Row& row);
     bool NeedsEscape(std::string_view utf8) const;
     void WriteField(std::string_view utf8, bool escape);
+    // The separator after the path and the name field, for the lines whose
+    // path is put together apart.
+    void WriteNameAfterPath(const Utf8Name& name);
     // The four standard times and the four of the name.
     template <bool csv>
     void WriteTimes(const listing::Times& standard, const listing::Times& fileName);
@@ -106,7 +110,7 @@ private:
     std::vector<std::uint32_t> missing_;  // folders on the way up not kept yet
     // Kept between rows so that a line costs no allocation once it has grown.
     std::string scratch_;
-    std::array<char, 2 * Utf8Bound(255) + 1> name_{};  // a stream row's "name:stream"
+    std::array<char, 2 * Utf8Bound(kLongestName) + 1> name_{};  // a stream row's "name:stream"
 
     // The last few times written: the eight of a row are often equal.
     struct TimeText {
@@ -132,6 +136,7 @@ private:
         std::array<char, kAttributesBound> text{};
     };
     std::array<AttributesText, 2> attributeTexts_{};
+    std::size_t nextAttributeText_ = 0;
 
     // The parent's two numbers with their separators and keys, up to the
     // path, as last written.
@@ -142,7 +147,6 @@ private:
         std::array<char, 2 * kIntegerBound + 48> text{};
     };
     ParentText parent_;
-    std::size_t nextAttributeText_ = 0;
 };
 
 }  // namespace tarnwick::cli

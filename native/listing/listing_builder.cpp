@@ -78,7 +78,7 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
     // Converted once here rather than at every line that shows the name.
     // Names and attribute names have a one-byte length on disk.
     constexpr std::size_t kLength = Listing::kArenaLengthBytes;
-    const std::size_t units = std::min<std::size_t>(name.units, kMostNameUnits);
+    const std::size_t units = std::min<std::size_t>(name.units, kLongestName);
     // The arena grows a step at a time ahead of its use, cut back to it in
     // Finish: filling it element by element through the page allocator
     // costs more than the names' own copy. With room for the longest form

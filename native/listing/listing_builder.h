@@ -105,7 +105,6 @@ private:
     Listing& listing_;
     ListingOptions options_;
     RecordFacts facts_;
-    static constexpr std::size_t kMostNameUnits = 255;
     std::size_t arenaUsed_;  // of listing_.arena_, which runs a little ahead until Finish
     std::vector<Spilled> spilled_;
     LargeVector<Row> waiting_;  // rows of spilled bases and of extension records, facts not yet known
