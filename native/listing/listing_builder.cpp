@@ -84,7 +84,7 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
     // costs more than the names' own copy. With room for the longest form
     // the name can take, it is converted in its place.
     constexpr std::size_t kStep = std::size_t{64} << 10;
-    LargeVector<char>& arena = listing_.arena_;
+    SmallPageVector<char>& arena = listing_.arena_;
     const std::size_t offset = arenaUsed_;
     const std::size_t room = kLength + Utf8Bound(units);
     if (arena.size() - offset < room) arena.resize(offset + std::max(room, kStep));
@@ -97,7 +97,7 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
 
 std::uint32_t ListingBuilder::FileNameTimesAt(const Times& times, const Times* standard) {
     if (standard != nullptr && times == *standard) return kTimesAsStandard;
-    LargeVector<Times>& table = listing_.fileNameTimes_;
+    SmallPageVector<Times>& table = listing_.fileNameTimes_;
     // A file's other names were often made at the same moment.
     if (table.size() > 1 && table.back() == times) return static_cast<std::uint32_t>(table.size() - 1);
     table.push_back(times);
@@ -105,7 +105,7 @@ std::uint32_t ListingBuilder::FileNameTimesAt(const Times& times, const Times* s
 }
 
 void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
-                                const Times* standard, LargeVector<Row>& out, bool weighDosNames) {
+                                const Times* standard, SmallPageVector<Row>& out, bool weighDosNames) {
     const std::size_t first = out.size();
     const std::span<const NameFact> names(facts.names);
     for (const NameFact& name : names) {
@@ -158,8 +158,7 @@ std::size_t ListingBuilder::ArenaBytesExpected() const {
 }
 
 bool ListingBuilder::Prefault(Ahead& ahead) {
-    // A few megabytes ahead, two at a time: a huge page each where the
-    // arrays have them.
+    // A few megabytes ahead, two at a time.
     constexpr std::size_t kAhead = std::size_t{4} << 20;
     constexpr std::size_t kStep = std::size_t{2} << 20;
     char* const used = ahead.used.load(std::memory_order_relaxed);
@@ -225,7 +224,7 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
     // Records without a name are no file of their own (the reserved
     // records after $Extend, for one): nothing to list.
     if (facts_.names.empty()) return;
-    LargeVector<Row>& rows = listing_.rows_;
+    SmallPageVector<Row>& rows = listing_.rows_;
     const std::size_t first = rows.size();
     AppendRows(facts_, number, facts_.sequence, deleted, &standard, rows, true);
     const StreamFact* data = facts_.hasData ? &facts_.data : nullptr;
@@ -298,7 +297,7 @@ void ListingBuilder::JoinSpilled() {
 }
 
 void ListingBuilder::ResolvePaths() {
-    LargeVector<Row>& rows = listing_.rows_;
+    SmallPageVector<Row>& rows = listing_.rows_;
     // The row that stands for each directory in paths (its Win32 or POSIX
     // name where it has one), with what a child checks of it kept beside
     // it: a million children then look up a small array, not the rows.
@@ -308,7 +307,7 @@ void ListingBuilder::ResolvePaths() {
         bool deleted = false;
         bool dos = false;
     };
-    LargeVector<Folder> folders(static_cast<std::size_t>(records_));
+    SmallPageVector<Folder> folders(static_cast<std::size_t>(records_));
     for (const std::uint32_t i : directoryRows_) {
         const Row& row = rows[i];
         Folder& chosen = folders[static_cast<std::size_t>(row.record)];
@@ -318,7 +317,7 @@ void ListingBuilder::ResolvePaths() {
     directoryRows_ = {};
 
     // One sweep over the rows: each name's parent, each stream's.
-    LargeVector<std::uint32_t>& pathParent = listing_.pathParent_;
+    SmallPageVector<std::uint32_t>& pathParent = listing_.pathParent_;
     pathParent.assign(rows.size(), kOrphanParent);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         Row& row = rows[i];
@@ -348,7 +347,7 @@ void ListingBuilder::ResolvePaths() {
         rows[directory].flags |= row_flag::kOrphan;
         anyCut = true;
     };
-    LargeVector<std::uint32_t> depth(rows.size(), 0);
+    SmallPageVector<std::uint32_t> depth(rows.size(), 0);
     std::vector<std::uint32_t> stack;
     for (const Folder& folder : folders) {
         const std::uint32_t start = folder.row;
@@ -392,7 +391,7 @@ void ListingBuilder::ResolvePaths() {
 std::size_t ListingBuilder::NameOfStream(std::size_t stream) const {
     // The rows of one file lie together, its names before its streams; a
     // stream row was given the name of one of them.
-    const LargeVector<Row>& rows = listing_.rows_;
+    const SmallPageVector<Row>& rows = listing_.rows_;
     for (std::size_t j = stream; j-- > 0 && rows[j].record == rows[stream].record;) {
         if (!rows[j].IsStream() && rows[j].nameOffset == rows[stream].nameOffset) return j;
     }

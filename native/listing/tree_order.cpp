@@ -5,7 +5,7 @@
 
 namespace tarnwick::listing {
 
-LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
+SmallPageVector<std::uint32_t> TreeOrder(const Listing& listing) {
     const auto& rows = listing.rows();
     const auto count = static_cast<std::uint32_t>(rows.size());
     // Children of each row (and of the two ends of paths, kept after the
@@ -19,7 +19,7 @@ LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
         if (parent == kRootParent) return root;
         return parent < count ? parent : orphans;
     };
-    LargeVector<std::uint32_t> first(static_cast<std::size_t>(orphans) + 3, 0);
+    SmallPageVector<std::uint32_t> first(static_cast<std::size_t>(orphans) + 3, 0);
     // Which rows have children, a bit each: the walk asks it of every row,
     // and these bits stay in the cache where `first` is met far apart.
     std::vector<std::uint64_t> hasChildren((static_cast<std::size_t>(count) + 63) / 64, 0);
@@ -29,10 +29,10 @@ LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
         if (parent < count) hasChildren[parent / 64] |= std::uint64_t{1} << (parent % 64);
     }
     for (std::size_t i = 2; i < first.size(); ++i) first[i] += first[i - 1];
-    LargeVector<std::uint32_t> children(count);
+    SmallPageVector<std::uint32_t> children(count);
     for (std::uint32_t i = 0; i < count; ++i) children[first[slot(i) + 1]++] = i;
 
-    LargeVector<std::uint32_t> order;
+    SmallPageVector<std::uint32_t> order;
     order.reserve(count);
     // Each entry: the next child to visit of a folder and the end of its
     // children. The depth of folders is bounded when paths are resolved.

@@ -12,6 +12,6 @@
 namespace tarnwick::listing {
 
 // Indexes into listing.rows(), every row exactly once.
-LargeVector<std::uint32_t> TreeOrder(const Listing& listing);
+SmallPageVector<std::uint32_t> TreeOrder(const Listing& listing);
 
 }  // namespace tarnwick::listing
