@@ -1,5 +1,7 @@
 #include "listing/tree_order.h"
 
+#include "listing/backed_in_background.h"
+
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,13 @@ SmallPageVector<std::uint32_t> TreeOrder(const Listing& listing) {
         return parent < count ? parent : orphans;
     };
     SmallPageVector<std::uint32_t> first(static_cast<std::size_t>(orphans) + 3, 0);
+    SmallPageVector<std::uint32_t> children;
+    children.reserve(count);
+    SmallPageVector<std::uint32_t> order;
+    order.reserve(count);
+    // While the children are counted.
+    BackedInBackground backing({{children.data(), count * sizeof(std::uint32_t)},
+                                {order.data(), count * sizeof(std::uint32_t)}});
     // Which rows have children, a bit each: the walk asks it of every row,
     // and these bits stay in the cache where `first` is met far apart.
     std::vector<std::uint64_t> hasChildren((static_cast<std::size_t>(count) + 63) / 64, 0);
@@ -29,11 +38,10 @@ SmallPageVector<std::uint32_t> TreeOrder(const Listing& listing) {
         if (parent < count) hasChildren[parent / 64] |= std::uint64_t{1} << (parent % 64);
     }
     for (std::size_t i = 2; i < first.size(); ++i) first[i] += first[i - 1];
-    SmallPageVector<std::uint32_t> children(count);
+    backing.Wait();
+    children.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) children[first[slot(i) + 1]++] = i;
 
-    SmallPageVector<std::uint32_t> order;
-    order.reserve(count);
     // Each entry: the next child to visit of a folder and the end of its
     // children. The depth of folders is bounded when paths are resolved.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> stack;
