@@ -57,7 +57,7 @@ private:
         std::string utf8;
     };
 
-    using Order = SmallPageVector<std::uint32_t>;
+    using Order = LargeVector<std::uint32_t>;
     // The rows at positions [begin, end) of `order`.
     void WriteRows(const listing::Listing& listing, const Order& order, std::size_t begin, std::size_t end);
     void WriteInTwo(const listing::Listing& listing, const Order& order, std::size_t blockRows);

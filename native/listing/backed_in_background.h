@@ -1,6 +1,7 @@
 // Arrays a caller is about to fill, backed with memory on a thread of its
-// own while the caller does other work first: a first touch of a small
-// page costs a few microseconds, which then stop no one. For the listing,
+// own while the caller does other work first: the first touch of fresh
+// memory, which on a virtual machine costs about as much as copying it
+// several times, then stops no one. For the listing,
 // which may use a second core; without a thread to be had, nothing is done
 // ahead and the pages are backed as they are written.
 #pragma once

@@ -104,7 +104,7 @@ const char* Describe(ListingStatus status);
 
 class Listing {
 public:
-    const SmallPageVector<Row>& rows() const { return rows_; }
+    const LargeVector<Row>& rows() const { return rows_; }
     std::size_t size() const { return rows_.size(); }
 
     // A row's name and a stream row's stream name, as UTF-8; an unpaired
@@ -169,18 +169,18 @@ private:
     }
     static constexpr std::size_t kArenaLengthBytes = sizeof(std::uint16_t);
 
-    // A million rows and their names come to over a hundred megabytes,
-    // first touched in each run: in small pages (see PageAllocator).
-    SmallPageVector<Row> rows_;
-    SmallPageVector<char> arena_ = SmallPageVector<char>(kArenaLengthBytes, '\0');
+    // A million rows and their names come to a few hundred megabytes: in
+    // huge pages, filling them costs a fraction of the faults.
+    LargeVector<Row> rows_;
+    LargeVector<char> arena_ = LargeVector<char>(kArenaLengthBytes, '\0');
     // $FILE_NAME times that differ from their file's standard ones; the
     // first is all zero.
-    SmallPageVector<Times> fileNameTimes_ = SmallPageVector<Times>(1);
+    LargeVector<Times> fileNameTimes_ = LargeVector<Times>(1);
     // For each row, the directory row its path continues with, or one of
     // the two ends of a path (kRootParent, kOrphanParent). Resolved once,
     // with cycles and runaway depths cut, so putting a path together is a
     // plain walk.
-    SmallPageVector<std::uint32_t> pathParent_;
+    LargeVector<std::uint32_t> pathParent_;
     std::uint64_t recordsRead_ = 0;
     std::uint64_t damagedRecords_ = 0;
     std::uint64_t unreadableRecords_ = 0;

@@ -85,7 +85,7 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
     // costs more than the names' own copy. With room for the longest form
     // the name can take, it is converted in its place.
     constexpr std::size_t kStep = std::size_t{64} << 10;
-    SmallPageVector<char>& arena = listing_.arena_;
+    LargeVector<char>& arena = listing_.arena_;
     const std::size_t offset = arenaUsed_;
     const std::size_t room = kLength + Utf8Bound(units);
     if (arena.size() - offset < room) arena.resize(offset + std::max(room, kStep));
@@ -98,7 +98,7 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
 
 std::uint32_t ListingBuilder::FileNameTimesAt(const Times& times, const Times* standard) {
     if (standard != nullptr && times == *standard) return kTimesAsStandard;
-    SmallPageVector<Times>& table = listing_.fileNameTimes_;
+    LargeVector<Times>& table = listing_.fileNameTimes_;
     // A file's other names were often made at the same moment.
     if (table.size() > 1 && table.back() == times) return static_cast<std::uint32_t>(table.size() - 1);
     table.push_back(times);
@@ -106,7 +106,7 @@ std::uint32_t ListingBuilder::FileNameTimesAt(const Times& times, const Times* s
 }
 
 void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
-                                const Times* standard, SmallPageVector<Row>& out, bool weighDosNames) {
+                                const Times* standard, LargeVector<Row>& out, bool weighDosNames) {
     const std::size_t first = out.size();
     const std::span<const NameFact> names(facts.names);
     for (const NameFact& name : names) {
@@ -159,7 +159,8 @@ std::size_t ListingBuilder::ArenaBytesExpected() const {
 }
 
 bool ListingBuilder::Prefault(Ahead& ahead) {
-    // A few megabytes ahead, two at a time.
+    // A few megabytes ahead, two at a time: a huge page each where the
+    // arrays have them.
     constexpr std::size_t kAhead = std::size_t{4} << 20;
     constexpr std::size_t kStep = std::size_t{2} << 20;
     char* const used = ahead.used.load(std::memory_order_relaxed);
@@ -225,7 +226,7 @@ void ListingBuilder::AddRecord(std::uint64_t number, std::span<std::uint8_t> rec
     // Records without a name are no file of their own (the reserved
     // records after $Extend, for one): nothing to list.
     if (facts_.names.empty()) return;
-    SmallPageVector<Row>& rows = listing_.rows_;
+    LargeVector<Row>& rows = listing_.rows_;
     const std::size_t first = rows.size();
     AppendRows(facts_, number, facts_.sequence, deleted, &standard, rows, true);
     const StreamFact* data = facts_.hasData ? &facts_.data : nullptr;
@@ -298,7 +299,7 @@ void ListingBuilder::JoinSpilled() {
 }
 
 void ListingBuilder::ResolvePaths() {
-    SmallPageVector<Row>& rows = listing_.rows_;
+    LargeVector<Row>& rows = listing_.rows_;
     // The row that stands for each directory in paths (its Win32 or POSIX
     // name where it has one), with what a child checks of it kept beside
     // it: a million children then look up a small array, not the rows.
@@ -310,13 +311,13 @@ void ListingBuilder::ResolvePaths() {
     };
     // The two arrays of a row each are backed on a second thread while the
     // folders are put in place.
-    SmallPageVector<std::uint32_t>& pathParent = listing_.pathParent_;
+    LargeVector<std::uint32_t>& pathParent = listing_.pathParent_;
     pathParent.reserve(rows.size());
-    SmallPageVector<std::uint32_t> depth;
+    LargeVector<std::uint32_t> depth;
     depth.reserve(rows.size());
     BackedInBackground backing({{pathParent.data(), rows.size() * sizeof(std::uint32_t)},
                                 {depth.data(), rows.size() * sizeof(std::uint32_t)}});
-    SmallPageVector<Folder> folders(static_cast<std::size_t>(records_));
+    LargeVector<Folder> folders(static_cast<std::size_t>(records_));
     for (const std::uint32_t i : directoryRows_) {
         const Row& row = rows[i];
         Folder& chosen = folders[static_cast<std::size_t>(row.record)];
@@ -400,7 +401,7 @@ void ListingBuilder::ResolvePaths() {
 std::size_t ListingBuilder::NameOfStream(std::size_t stream) const {
     // The rows of one file lie together, its names before its streams; a
     // stream row was given the name of one of them.
-    const SmallPageVector<Row>& rows = listing_.rows_;
+    const LargeVector<Row>& rows = listing_.rows_;
     for (std::size_t j = stream; j-- > 0 && rows[j].record == rows[stream].record;) {
         if (!rows[j].IsStream() && rows[j].nameOffset == rows[stream].nameOffset) return j;
     }

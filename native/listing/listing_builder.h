@@ -57,7 +57,7 @@ private:
     };
     // `most`: elements worth having backed at all.
     template <typename T>
-    static void Tell(Ahead& ahead, SmallPageVector<T>& array, std::size_t most) {
+    static void Tell(Ahead& ahead, LargeVector<T>& array, std::size_t most) {
         const std::size_t end = std::max(array.size(), std::min(array.capacity(), most));
         ahead.used.store(reinterpret_cast<char*>(array.data() + array.size()), std::memory_order_relaxed);
         ahead.end.store(reinterpret_cast<char*>(array.data() + end), std::memory_order_relaxed);
@@ -89,7 +89,7 @@ private:
     // `standard` null while the file's standard times are not known yet
     // (its rows wait for its other records).
     void AppendRows(const RecordFacts& facts, std::uint64_t record, std::uint16_t sequence, bool deleted,
-                    const Times* standard, SmallPageVector<Row>& out, bool weighDosNames);
+                    const Times* standard, LargeVector<Row>& out, bool weighDosNames);
     std::uint32_t AppendToArena(NameRef name);
     // Row::fileNameTimesAt for a name's times.
     std::uint32_t FileNameTimesAt(const Times& times, const Times* standard);
@@ -107,7 +107,7 @@ private:
     RecordFacts facts_;
     std::size_t arenaUsed_;  // of listing_.arena_, which runs a little ahead until Finish
     std::vector<Spilled> spilled_;
-    SmallPageVector<Row> waiting_;  // rows of spilled bases and of extension records, facts not yet known
+    LargeVector<Row> waiting_;  // rows of spilled bases and of extension records, facts not yet known
     std::vector<ExtensionData> extensionData_;
     std::vector<std::uint32_t> directoryRows_;  // rows of the listing that are directories
     std::uint64_t records_ = 0;                 // above the highest record number with a row

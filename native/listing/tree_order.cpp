@@ -7,7 +7,7 @@
 
 namespace tarnwick::listing {
 
-SmallPageVector<std::uint32_t> TreeOrder(const Listing& listing) {
+LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
     const auto& rows = listing.rows();
     const auto count = static_cast<std::uint32_t>(rows.size());
     // Children of each row (and of the two ends of paths, kept after the
@@ -21,10 +21,10 @@ SmallPageVector<std::uint32_t> TreeOrder(const Listing& listing) {
         if (parent == kRootParent) return root;
         return parent < count ? parent : orphans;
     };
-    SmallPageVector<std::uint32_t> first(static_cast<std::size_t>(orphans) + 3, 0);
-    SmallPageVector<std::uint32_t> children;
+    LargeVector<std::uint32_t> first(static_cast<std::size_t>(orphans) + 3, 0);
+    LargeVector<std::uint32_t> children;
     children.reserve(count);
-    SmallPageVector<std::uint32_t> order;
+    LargeVector<std::uint32_t> order;
     order.reserve(count);
     // While the children are counted.
     BackedInBackground backing({{children.data(), count * sizeof(std::uint32_t)},

@@ -12,6 +12,6 @@
 namespace tarnwick::listing {
 
 // Indexes into listing.rows(), every row exactly once.
-SmallPageVector<std::uint32_t> TreeOrder(const Listing& listing);
+LargeVector<std::uint32_t> TreeOrder(const Listing& listing);
 
 }  // namespace tarnwick::listing

@@ -114,9 +114,10 @@ private:
     // and by the caller too while the chunk it wants is still being read;
     // the caller empties them in the same order.
     std::vector<Chunk> ring_;
-    // The chunks' bytes in one page-aligned block: the system copies into
-    // a buffer that starts off a cache line a third slower.
-    SmallPageVector<std::uint8_t> storage_;
+    // The chunks' bytes in one page-aligned block of whole huge pages: the
+    // system copies into a buffer that starts off a cache line a third
+    // slower.
+    LargeVector<std::uint8_t> storage_;
     std::size_t chunkBytes_ = 0;
     std::size_t claimed_ = 0;  // chunks claimed for reading since the start
     std::size_t taken_ = 0;    // chunks the caller has given back

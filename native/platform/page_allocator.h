@@ -1,15 +1,8 @@
-// An allocator for big working arrays (keys, orders, lookup tables, rows of
-// a million elements). The heap hands such arrays out in small pages, and a
-// first touch of each costs here about as much as copying a few KiB; from
-// the platform's large mappings the same memory arrives in huge pages where
-// the system offers them. Small arrays still come from the heap.
-//
-// Huge pages pay where a process fills its memory soon after another gave
-// the same back. On a virtual machine that returns memory left free for a
-// few seconds to its host, a huge page first touched after that costs a
-// fault of the host for each of its 4 KiB, while small pages come from
-// memory the machine still holds: the listing, whose one run mostly follows
-// such a pause, asks for small ones (PageSize::Small).
+// An allocator for the load's big working arrays (keys, orders, lookup
+// tables of a million elements). The heap hands such arrays out in small
+// pages, and a first touch of each costs here about as much as copying a few
+// KiB; from the platform's large mappings the same memory arrives in huge
+// pages where the system offers them. Small arrays still come from the heap.
 #pragma once
 
 #include <cstddef>
@@ -21,24 +14,20 @@
 
 namespace tarnwick {
 
-template <typename T, platform::PageSize kPageSize = platform::PageSize::Huge>
+template <typename T>
 class PageAllocator {
 public:
     using value_type = T;
-    template <typename U>
-    struct rebind {
-        using other = PageAllocator<U, kPageSize>;
-    };
 
     PageAllocator() = default;
     template <typename U>
-    PageAllocator(const PageAllocator<U, kPageSize>&) noexcept {}
+    PageAllocator(const PageAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t n) {
         if (n > (std::numeric_limits<std::size_t>::max() - kHugePage) / sizeof(T)) throw std::bad_array_new_length();
         const std::size_t bytes = n * sizeof(T);
         if (!IsLarge(bytes)) return static_cast<T*>(::operator new(bytes));
-        void* pages = platform::AllocateZeroedPages(Rounded(bytes), kPageSize);
+        void* pages = platform::AllocateZeroedPages(Rounded(bytes));
         if (pages == nullptr) throw std::bad_alloc();
         return static_cast<T*>(pages);
     }
@@ -53,7 +42,7 @@ public:
     }
 
     template <typename U>
-    bool operator==(const PageAllocator<U, kPageSize>&) const noexcept {
+    bool operator==(const PageAllocator<U>&) const noexcept {
         return true;
     }
 
@@ -66,7 +55,5 @@ private:
 
 template <typename T>
 using LargeVector = std::vector<T, PageAllocator<T>>;
-template <typename T>
-using SmallPageVector = std::vector<T, PageAllocator<T, platform::PageSize::Small>>;
 
 }  // namespace tarnwick

@@ -78,9 +78,7 @@ void SetDebugSink(DebugSink sink);
 
 // Large zero-filled storage for catalogue entries, served from big mappings
 // because a first touch of small heap blocks is several times slower.
-// Huge pages where the system offers them, unless asked for small ones.
-enum class PageSize { Huge, Small };
-void* AllocateZeroedPages(std::size_t bytes, PageSize pageSize = PageSize::Huge);
+void* AllocateZeroedPages(std::size_t bytes);
 void FreePages(void* pages, std::size_t bytes);
 // Has the system back [pages, pages + bytes) of such storage with memory
 // now, so that the first write there does not stop for it; another thread

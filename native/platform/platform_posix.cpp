@@ -308,13 +308,11 @@ void DebugOutput(const char16_t* text) {
 
 void SetDebugSink(DebugSink sink) { installedSink.store(sink); }
 
-void* AllocateZeroedPages(std::size_t bytes, PageSize pageSize) {
+void* AllocateZeroedPages(std::size_t bytes) {
     void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pages == MAP_FAILED) return nullptr;
-#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
-    madvise(pages, bytes, pageSize == PageSize::Huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
-#else
-    (void)pageSize;
+#if defined(MADV_HUGEPAGE)
+    madvise(pages, bytes, MADV_HUGEPAGE);
 #endif
     return pages;
 }

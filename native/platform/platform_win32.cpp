@@ -113,9 +113,8 @@ void DebugOutput(const char16_t* text) {
 
 void SetDebugSink(DebugSink sink) { installedSink.store(sink); }
 
-void* AllocateZeroedPages(std::size_t bytes, PageSize /*pageSize*/) {
-    // Freshly committed pages read as zero; large pages would need a
-    // privilege few accounts hold.
+void* AllocateZeroedPages(std::size_t bytes) {
+    // Freshly committed pages read as zero.
     return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 

@@ -51,7 +51,7 @@ TEST(ListingOnTwoThreads, SameBytesAsOneInEveryFormatAndBlockSize) {
         // Each line's eight times are those of its row, however the writer
         // kept the texts and dates it made before.
         const std::string csv = Lines(listing, Format::Csv, 0);
-        const SmallPageVector<std::uint32_t> order = listing::TreeOrder(listing);
+        const LargeVector<std::uint32_t> order = listing::TreeOrder(listing);
         std::size_t at = csv.find("\r\n") + 2;
         for (const std::uint32_t index : order) {
             const listing::Row& row = listing.rows()[index];

@@ -165,7 +165,7 @@ TEST(ListingBuilder, NamesWithoutAValidParentGoUnderOrphansAndEveryChainEnds) {
 
     // Folder by folder: every row once, each after the folder it is in, the
     // orphans' tree after the root's.
-    const SmallPageVector<std::uint32_t> order = TreeOrder(listing);
+    const LargeVector<std::uint32_t> order = TreeOrder(listing);
     ASSERT_EQ(order.size(), listing.size());
     std::vector<bool> written(listing.size(), false);
     bool inOrphans = false;
