@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "listing/backed_in_background.h"
 #include "ntfs/attribute_list.h"
 
 namespace tarnwick::listing {
@@ -309,14 +308,6 @@ void ListingBuilder::ResolvePaths() {
         bool deleted = false;
         bool dos = false;
     };
-    // The two arrays of a row each are backed on a second thread while the
-    // folders are put in place.
-    LargeVector<std::uint32_t>& pathParent = listing_.pathParent_;
-    pathParent.reserve(rows.size());
-    LargeVector<std::uint32_t> depth;
-    depth.reserve(rows.size());
-    BackedInBackground backing({{pathParent.data(), rows.size() * sizeof(std::uint32_t)},
-                                {depth.data(), rows.size() * sizeof(std::uint32_t)}});
     LargeVector<Folder> folders(static_cast<std::size_t>(records_));
     for (const std::uint32_t i : directoryRows_) {
         const Row& row = rows[i];
@@ -327,7 +318,7 @@ void ListingBuilder::ResolvePaths() {
     directoryRows_ = {};
 
     // One sweep over the rows: each name's parent, each stream's.
-    backing.Wait();
+    LargeVector<std::uint32_t>& pathParent = listing_.pathParent_;
     pathParent.assign(rows.size(), kOrphanParent);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         Row& row = rows[i];
@@ -357,7 +348,7 @@ void ListingBuilder::ResolvePaths() {
         rows[directory].flags |= row_flag::kOrphan;
         anyCut = true;
     };
-    depth.assign(rows.size(), 0);
+    LargeVector<std::uint32_t> depth(rows.size(), 0);
     std::vector<std::uint32_t> stack;
     for (const Folder& folder : folders) {
         const std::uint32_t start = folder.row;

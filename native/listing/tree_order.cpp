@@ -1,7 +1,5 @@
 #include "listing/tree_order.h"
 
-#include "listing/backed_in_background.h"
-
 #include <utility>
 #include <vector>
 
@@ -22,13 +20,6 @@ LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
         return parent < count ? parent : orphans;
     };
     LargeVector<std::uint32_t> first(static_cast<std::size_t>(orphans) + 3, 0);
-    LargeVector<std::uint32_t> children;
-    children.reserve(count);
-    LargeVector<std::uint32_t> order;
-    order.reserve(count);
-    // While the children are counted.
-    BackedInBackground backing({{children.data(), count * sizeof(std::uint32_t)},
-                                {order.data(), count * sizeof(std::uint32_t)}});
     // Which rows have children, a bit each: the walk asks it of every row,
     // and these bits stay in the cache where `first` is met far apart.
     std::vector<std::uint64_t> hasChildren((static_cast<std::size_t>(count) + 63) / 64, 0);
@@ -38,10 +29,11 @@ LargeVector<std::uint32_t> TreeOrder(const Listing& listing) {
         if (parent < count) hasChildren[parent / 64] |= std::uint64_t{1} << (parent % 64);
     }
     for (std::size_t i = 2; i < first.size(); ++i) first[i] += first[i - 1];
-    backing.Wait();
-    children.resize(count);
+    LargeVector<std::uint32_t> children(count);
     for (std::uint32_t i = 0; i < count; ++i) children[first[slot(i) + 1]++] = i;
 
+    LargeVector<std::uint32_t> order;
+    order.reserve(count);
     // Each entry: the next child to visit of a folder and the end of its
     // children. The depth of folders is bounded when paths are resolved.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> stack;
