@@ -178,38 +178,62 @@ char* WriteNtfsTime(char* out, std::int64_t ticks) {
 
 namespace {
 
-// Counted first, the digits go straight to their places: no copy of a
-// length known only at run time, which costs a call of memmove. In the
-// width of the value: most numbers of a listing fit 32 bits, whose
-// divisions are the cheaper.
-template <typename Unsigned>
-char* WriteDigits(char* out, Unsigned value) {
-    std::size_t length = 1;
-    for (Unsigned rest = value;; rest /= 10000, length += 4) {
-        if (rest < 10) break;
-        if (rest < 100) { length += 1; break; }
-        if (rest < 1000) { length += 2; break; }
-        if (rest < 10000) { length += 3; break; }
+void PutTwoDigits(char* out, std::uint32_t belowHundred) { std::memcpy(out, kDigitPairs + 2 * belowHundred, 2); }
+
+// Exactly four digits of a value below 10,000, zeros in front included.
+char* PutFourDigits(char* out, std::uint32_t value) {
+    PutTwoDigits(out, value / 100);
+    PutTwoDigits(out + 2, value % 100);
+    return out + 4;
+}
+
+// The digits of a value below 10,000, no zero in front.
+char* PutUpToFourDigits(char* out, std::uint32_t value) {
+    if (value < 100) {
+        if (value < 10) {
+            *out = static_cast<char>('0' + value);
+            return out + 1;
+        }
+        PutTwoDigits(out, value);
+        return out + 2;
     }
-    char* p = out + length;
-    while (value >= 100) {
-        p -= 2;
-        std::memcpy(p, kDigitPairs + 2 * (value % 100), 2);
-        value /= 100;
+    const std::uint32_t high = value / 100;
+    if (high < 10) {
+        *out = static_cast<char>('0' + high);
+        PutTwoDigits(out + 1, value % 100);
+        return out + 3;
     }
-    if (value >= 10) {
-        std::memcpy(p - 2, kDigitPairs + 2 * value, 2);
-    } else {
-        p[-1] = static_cast<char>('0' + value);
+    PutTwoDigits(out, high);
+    PutTwoDigits(out + 2, value % 100);
+    return out + 4;
+}
+
+// Most numbers of a listing fit 32 bits, whose divisions are the cheaper:
+// their digits go in groups of four, each group's length known from its
+// place, without a count first or a copy of a length known only at run time.
+char* WriteDigits32(char* out, std::uint32_t value) {
+    if (value < 10000) return PutUpToFourDigits(out, value);
+    if (value < 100000000) {
+        out = PutUpToFourDigits(out, value / 10000);
+        return PutFourDigits(out, value % 10000);
     }
-    return out + length;
+    out = PutUpToFourDigits(out, value / 100000000);
+    const std::uint32_t rest = value % 100000000;
+    out = PutFourDigits(out, rest / 10000);
+    return PutFourDigits(out, rest % 10000);
 }
 
 }  // namespace
 
 char* WriteUnsignedDigits(char* out, std::uint64_t value) {
-    if (value <= 0xFFFFFFFFu) return WriteDigits(out, static_cast<std::uint32_t>(value));
-    return WriteDigits(out, value);
+    if (value <= 0xFFFFFFFFu) return WriteDigits32(out, static_cast<std::uint32_t>(value));
+    // Above 32 bits: the groups of eight below, the rest (at most 12
+    // digits) in front.
+    const std::uint64_t high = value / 100000000;
+    const auto low = static_cast<std::uint32_t>(value % 100000000);
+    out = WriteUnsignedDigits(out, high);
+    out = PutFourDigits(out, low / 10000);
+    return PutFourDigits(out, low % 10000);
 }
 
 char* WriteInteger(char* out, std::int64_t value) {

@@ -81,6 +81,13 @@ TEST(Integers, CoverTheWholeRange) {
     EXPECT_EQ(integer(LLONG_MIN), "-9223372036854775808");
     EXPECT_EQ(integer(LLONG_MAX), "9223372036854775807");
     EXPECT_EQ(std::string(text, WriteUnsigned(text, UINT64_MAX)), "18446744073709551615");
+    // Digits go in groups: every length, at both of its ends and across the
+    // 32-bit boundary.
+    for (std::uint64_t power = 1; power != 0 && power <= UINT64_MAX / 10; power *= 10) {
+        for (const std::uint64_t v : {power - 1, power, power + 1, 10 * power - 1, 4294967295u + power}) {
+            EXPECT_EQ(std::string(text, WriteUnsigned(text, v)), std::to_string(v));
+        }
+    }
 }
 
 TEST(OutputBuffer, WritesEverythingInOrderAcrossChunksAndOversizedPieces) {
