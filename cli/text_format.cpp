@@ -118,13 +118,15 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+void PutTwoDigits(char* out, std::uint32_t belowHundred) { std::memcpy(out, kDigitPairs + 2 * belowHundred, 2); }
+
 // Every field of a date and time fits 32 bits, whose divisions by a
 // constant are the cheaper; the width known when compiled unrolls the loop.
 template <int kWidth>
 char* Digits(char* out, std::uint32_t value) {
     int i = kWidth;
     for (; i >= 2; i -= 2) {
-        std::memcpy(out + i - 2, kDigitPairs + 2 * (value % 100), 2);
+        PutTwoDigits(out + i - 2, value % 100);
         value /= 100;
     }
     if (i == 1) out[0] = static_cast<char>('0' + value % 10);
@@ -177,8 +179,6 @@ char* WriteNtfsTime(char* out, std::int64_t ticks) {
 }
 
 namespace {
-
-void PutTwoDigits(char* out, std::uint32_t belowHundred) { std::memcpy(out, kDigitPairs + 2 * belowHundred, 2); }
 
 // Exactly four digits of a value below 10,000, zeros in front included.
 char* PutFourDigits(char* out, std::uint32_t value) {
