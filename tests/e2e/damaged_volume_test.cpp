@@ -16,6 +16,7 @@
 #include "catalogue/catalogue.h"
 #include "damaged_volume.h"
 #include "ntfs/attribute.h"
+#include "ntfs/file_name.h"
 #include "ntfs/file_record.h"
 #include "ntfs/index_buffer.h"
 #include "tarnwick.h"
@@ -449,6 +450,34 @@ TEST_P(DamagedVolume, ParentCyclesAreCataloguedAsTheyStand) {
         EXPECT_EQ(Clear(), 0);
     }
     ExpectLoad(d, 0, "parent cycles");
+}
+
+TEST_P(DamagedVolume, ARootNamedWithANulUnitLoadsWithEmptyParentNames) {
+    // No NTFS name holds U+0000, but a damaged record may: the name is not
+    // empty on disk, so the load keeps it, and a text field ends at it.
+    constexpr std::uint32_t kRoot = 5;
+    const MftRecord* root = V().Record(kRoot);
+    ASSERT_TRUE(root != nullptr && root->contiguous());
+    const auto name = V().Attribute(root->offset(), attribute::kFileName);
+    ASSERT_TRUE(name.has_value());
+    const std::vector<std::uint8_t> fixed = V().FixedUp(root->offset(), V().recordSize());
+    const std::size_t value = *name + (fixed[*name + attribute::kValueOffset] | (fixed[*name + attribute::kValueOffset + 1] << 8));
+    Damaged d(V());
+    d.PutProtected(root->offset(), value + file_name::kName, 0, 2);
+
+    std::size_t count = 0;
+    ASSERT_EQ(d.Load(count), 0);
+    EXPECT_EQ(count, V().referenceCount);
+    std::vector<ResultRecord_Internal*> pointers(count);
+    ASSERT_EQ(GetPointer(pointers.data()), 0);
+    std::size_t inRoot = 0;
+    for (const ResultRecord_Internal* e : pointers) {
+        const bool rootIsParent = static_cast<std::uint32_t>(e->parentId) == kRoot;
+        inRoot += rootIsParent ? 1 : 0;
+        EXPECT_EQ(e->parentName[0] == 0, rootIsParent) << "entry " << e->id << " under " << e->parentId;
+    }
+    EXPECT_GT(inRoot, 0u);
+    EXPECT_EQ(Clear(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, DamagedVolume,
