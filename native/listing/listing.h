@@ -50,9 +50,16 @@ inline constexpr std::uint8_t kStream = 0x04;   // a named $DATA stream of the f
 inline constexpr std::uint8_t kOrphan = 0x08;   // the parent is not an in-use directory of that sequence
 }  // namespace row_flag
 
+// The record numbers a file reference can hold: 48 bits.
+inline constexpr std::uint64_t kRecordNumberMask = (std::uint64_t{1} << 48) - 1;
+
 struct Row {
-    std::uint64_t record = 0;
-    std::uint64_t parent = 0;
+    // A file reference holds a 48-bit record number and its 16-bit
+    // sequence number; a row keeps each pair in eight bytes the same way.
+    std::uint64_t record : 48 = 0;
+    std::uint64_t sequence : 16 = 0;
+    std::uint64_t parent : 48 = 0;
+    std::uint64_t parentSequence : 16 = 0;
     // Sizes of the unnamed $DATA (of the named stream for a stream row).
     // Data size: the logical size, a resident value's length. Allocated
     // size: the clusters reserved, for sparse and compressed data those
@@ -61,17 +68,19 @@ struct Row {
     std::uint64_t dataSize = 0;
     std::uint64_t allocatedSize = 0;
     Times standardTimes;  // $STANDARD_INFORMATION; zero when the record has none
-    // This row's $FILE_NAME times (Listing::FileNameTimes): kTimesAsStandard,
-    // or where they lie in the listing's table of them (0: all zero, as for
-    // a stream row). Kept apart, they would make every row a third larger.
-    std::uint32_t fileNameTimesAt = 0;
-    std::uint32_t nameOffset = 0;    // into the arena (Listing::Name)
-    std::uint32_t streamOffset = 0;  // stream rows only
-    std::uint32_t attributes = 0;    // file_attribute bits
-    std::uint16_t sequence = 0;
-    std::uint16_t parentSequence = 0;
-    std::uint8_t nameSpace = 0;  // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
-    std::uint8_t flags = 0;      // row_flag bits
+    union {
+        // A name row's $FILE_NAME times (Listing::FileNameTimes):
+        // kTimesAsStandard, or where they lie in the listing's table of
+        // them. Kept apart, they would make every row a third larger.
+        std::uint32_t fileNameTimesAt = 0;
+        // A stream row's own name, in the arena (Listing::StreamName). A
+        // stream has no $FILE_NAME, so it needs no times of one.
+        std::uint32_t streamOffset;
+    };
+    std::uint32_t nameOffset = 0;  // into the arena (Listing::Name)
+    std::uint32_t attributes = 0;  // file_attribute bits
+    std::uint8_t nameSpace = 0;    // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
+    std::uint8_t flags = 0;        // row_flag bits
     // For a stream row, the name is that of the file it belongs to (one of
     // its names), and the stream's own name is at streamOffset.
 
@@ -82,8 +91,8 @@ struct Row {
 };
 
 // Names, paths and most $FILE_NAME times live elsewhere, so a row stays
-// this small: a million rows with their names come to about 140 MB.
-static_assert(sizeof(Row) <= 88);
+// this small: a million rows with their names come to about 110 MB.
+static_assert(sizeof(Row) <= 80);
 
 // Where a path ends on its way up: PathParent gives one of these instead of
 // a row for a row in the root, and for one whose chain of folders is lost.
@@ -110,10 +119,13 @@ public:
     // A row's name and a stream row's stream name, as UTF-8; an unpaired
     // surrogate of the UTF-16 on disk is U+FFFD here, as in every output.
     std::string_view Name(const Row& row) const { return ArenaText(row.nameOffset); }
-    std::string_view StreamName(const Row& row) const { return ArenaText(row.streamOffset); }
+    std::string_view StreamName(const Row& row) const {
+        return row.IsStream() ? ArenaText(row.streamOffset) : std::string_view{};
+    }
     // Where the row's name lies, to have it fetched ahead.
     const char* NameAddress(const Row& row) const { return arena_.data() + row.nameOffset; }
     const Times& FileNameTimes(const Row& row) const {
+        if (row.IsStream()) return fileNameTimes_[0];
         if (row.fileNameTimesAt == kTimesAsStandard) return row.standardTimes;
         return row.fileNameTimesAt < fileNameTimes_.size() ? fileNameTimes_[row.fileNameTimesAt] : fileNameTimes_[0];
     }

@@ -42,7 +42,7 @@ struct NameFields {
 NameFields FieldsOf(const NameFact& fact) { return {fact.info.nameSpace, fact.parent, fact.parentSequence}; }
 NameFields FieldsOf(const Row& row) {
     // Stream rows never shadow anything.
-    return {row.IsStream() ? std::uint8_t{0xFF} : row.nameSpace, row.parent, row.parentSequence};
+    return {row.IsStream() ? std::uint8_t{0xFF} : row.nameSpace, row.parent, static_cast<std::uint16_t>(row.parentSequence)};
 }
 
 // A DOS name is the short alias of a Win32 name in the same directory; it
@@ -112,9 +112,9 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
         if (weighDosNames && ShadowedDosName(names, name)) continue;
         const std::uint32_t nameOffset = AppendToArena(name.name);
         Row& row = out.emplace_back();
-        row.record = record;
+        row.record = record & kRecordNumberMask;
         row.sequence = sequence;
-        row.parent = name.parent;
+        row.parent = name.parent & kRecordNumberMask;
         row.parentSequence = name.parentSequence;
         row.nameOffset = nameOffset;
         row.nameSpace = name.info.nameSpace;
@@ -127,7 +127,7 @@ void ListingBuilder::AppendRows(const RecordFacts& facts, std::uint64_t record, 
     const std::size_t namesEnd = out.size();
     for (const StreamFact& stream : facts.streams) {
         Row row;
-        row.record = record;
+        row.record = record & kRecordNumberMask;
         row.sequence = sequence;
         row.flags = static_cast<std::uint8_t>(row_flag::kStream | (deleted ? row_flag::kDeleted : 0));
         row.streamOffset = AppendToArena(stream.name);
@@ -266,7 +266,7 @@ void ListingBuilder::JoinSpilled() {
             file.data = data->data;
         }
         Row key;
-        key.record = file.record;
+        key.record = file.record & kRecordNumberMask;
         const auto [begin, end] = std::equal_range(waiting_.begin(), waiting_.end(), key, byRecord);
         group.clear();
         for (auto it = begin; it != end; ++it) {
@@ -313,7 +313,7 @@ void ListingBuilder::ResolvePaths() {
         const Row& row = rows[i];
         Folder& chosen = folders[static_cast<std::size_t>(row.record)];
         const bool dos = row.nameSpace == kNamespaceDos;
-        if (chosen.row == kNoRow || (chosen.dos && !dos)) chosen = {i, row.sequence, row.IsDeleted(), dos};
+        if (chosen.row == kNoRow || (chosen.dos && !dos)) chosen = {i, static_cast<std::uint16_t>(row.sequence), row.IsDeleted(), dos};
     }
     directoryRows_ = {};
 

@@ -243,6 +243,8 @@ TEST(ListingBuilder, DeletedRecordsAndStreamsOnlyWhenAskedFor) {
     const Row& stream = full.At("/ads.txt:zone");
     EXPECT_TRUE(stream.IsStream());
     EXPECT_EQ(stream.dataSize, 26u);
+    EXPECT_EQ(full.listing().StreamName(stream), "zone");
+    EXPECT_EQ(full.listing().FileNameTimes(stream), Times{}) << "a stream has no $FILE_NAME of its own";
     EXPECT_EQ(full.At("/ads.txt").dataSize, 5u);
 }
 
