@@ -42,7 +42,8 @@ struct NameFields {
 NameFields FieldsOf(const NameFact& fact) { return {fact.info.nameSpace, fact.parent, fact.parentSequence}; }
 NameFields FieldsOf(const Row& row) {
     // Stream rows never shadow anything.
-    return {row.IsStream() ? std::uint8_t{0xFF} : row.nameSpace, row.parent, static_cast<std::uint16_t>(row.parentSequence)};
+    const auto parentSequence = static_cast<std::uint16_t>(row.parentSequence);
+    return {row.IsStream() ? std::uint8_t{0xFF} : row.nameSpace, row.parent, parentSequence};
 }
 
 // A DOS name is the short alias of a Win32 name in the same directory; it
@@ -313,7 +314,9 @@ void ListingBuilder::ResolvePaths() {
         const Row& row = rows[i];
         Folder& chosen = folders[static_cast<std::size_t>(row.record)];
         const bool dos = row.nameSpace == kNamespaceDos;
-        if (chosen.row == kNoRow || (chosen.dos && !dos)) chosen = {i, static_cast<std::uint16_t>(row.sequence), row.IsDeleted(), dos};
+        if (chosen.row == kNoRow || (chosen.dos && !dos)) {
+            chosen = {i, static_cast<std::uint16_t>(row.sequence), row.IsDeleted(), dos};
+        }
     }
     directoryRows_ = {};
 
