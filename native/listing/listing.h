@@ -50,9 +50,6 @@ inline constexpr std::uint8_t kStream = 0x04;   // a named $DATA stream of the f
 inline constexpr std::uint8_t kOrphan = 0x08;   // the parent is not an in-use directory of that sequence
 }  // namespace row_flag
 
-// The record numbers a file reference can hold: 48 bits.
-inline constexpr std::uint64_t kRecordNumberMask = (std::uint64_t{1} << 48) - 1;
-
 struct Row {
     // A file reference holds a 48-bit record number and its 16-bit
     // sequence number; a row keeps each pair in eight bytes the same way.

@@ -20,6 +20,7 @@
 #include "ntfs/file_record.h"
 #include "ntfs/index_buffer.h"
 #include "tarnwick.h"
+#include "volume/byte_reader.h"
 
 namespace tarnwick::e2e {
 namespace {
@@ -461,7 +462,7 @@ TEST_P(DamagedVolume, ARootNamedWithANulUnitLoadsWithEmptyParentNames) {
     const auto name = V().Attribute(root->offset(), attribute::kFileName);
     ASSERT_TRUE(name.has_value());
     const std::vector<std::uint8_t> fixed = V().FixedUp(root->offset(), V().recordSize());
-    const std::size_t value = *name + (fixed[*name + attribute::kValueOffset] | (fixed[*name + attribute::kValueOffset + 1] << 8));
+    const std::size_t value = *name + ByteReader(fixed).U16(*name + attribute::kValueOffset);
     Damaged d(V());
     d.PutProtected(root->offset(), value + file_name::kName, 0, 2);
 
