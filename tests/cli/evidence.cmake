@@ -23,10 +23,11 @@ add_custom_command(
   VERBATIM)
 add_custom_target(tarnwick-disk-images DEPENDS ${disks}/made)
 
-add_executable(tarnwick_cli_forensic_tests disk_source_test.cpp du_test.cpp tool_run.cpp)
-target_link_libraries(tarnwick_cli_forensic_tests PRIVATE tarnwick_cli_support GTest::gtest_main tarnwick_warnings)
+add_executable(tarnwick_cli_forensic_tests disk_source_test.cpp du_test.cpp)
+target_link_libraries(tarnwick_cli_forensic_tests PRIVATE tarnwick_test_tool_run tarnwick_cli_support GTest::gtest_main
+                      tarnwick_warnings)
 target_compile_options(tarnwick_cli_forensic_tests PRIVATE -Wno-conversion)
 target_compile_definitions(tarnwick_cli_forensic_tests PRIVATE
-  TARNWICK_CLI="$<TARGET_FILE:tarnwick>" TARNWICK_DISK_IMAGES="${disks}" TARNWICK_FIRST_VOLUME="${first_volume}" TARNWICK_SECOND_VOLUME="${second_volume}")
+  TARNWICK_DISK_IMAGES="${disks}" TARNWICK_FIRST_VOLUME="${first_volume}" TARNWICK_SECOND_VOLUME="${second_volume}")
 add_dependencies(tarnwick_cli_forensic_tests tarnwick-disk-images tarnwick)
 gtest_discover_tests(tarnwick_cli_forensic_tests DISCOVERY_TIMEOUT 60)
