@@ -7,7 +7,8 @@
 # each target with the seeds, the stored regressions and its growing corpus
 # (kept in the build dir between runs). Exits non-zero on any finding; the
 # input that caused it is left in <build>/artifacts/ and named on the output.
-# Executions per target are appended to <build>/fuzz-stats.tsv.
+# Executions per target are appended to <build>/fuzz-stats.tsv. Targets run
+# side by side, one per core (TARNWICK_FUZZ_JOBS sets how many).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
@@ -39,15 +40,14 @@ declare -A seed_of=([listing]=volume)
 mkdir -p "$build/artifacts"
 stats=$build/fuzz-stats.tsv
 [ -s "$stats" ] || printf 'date\ttarget\tseconds\texecutions\tcorpus\tresult\n' > "$stats"
-failed=0
-for t in "${targets[@]}"; do
-  corpus=$build/corpus/$t
+# fuzz_target T: runs one target for its time and leaves its result in
+# $build/fuzz-T.result (exit status, executions, corpus size).
+fuzz_target() {
+  local t=$1 corpus=$build/corpus/$1 log=$build/fuzz-$1.log rc
   mkdir -p "$corpus" "$seeds/$t"
-  log=$build/fuzz-$t.log
   # git keeps no empty folder: a target with no stored regression has none.
-  inputs=("$corpus" "$seeds/${seed_of[$t]:-$t}")
+  local inputs=("$corpus" "$seeds/${seed_of[$t]:-$t}")
   [ -d "$root/fuzz/regressions/$t" ] && inputs+=("$root/fuzz/regressions/$t")
-  echo "== fuzz $t for ${seconds}s"
   set +e
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$build/fuzz/tarnwick_fuzz_$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 \
@@ -55,16 +55,33 @@ for t in "${targets[@]}"; do
     "${inputs[@]}" >"$log" 2>&1
   rc=$?
   set -e
+  local runs
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  units=$(ls "$corpus" | wc -l)
+  printf '%s %s %s\n' "$rc" "${runs:-?}" "$(ls "$corpus" | wc -l)" > "$build/fuzz-$t.result"
+}
+
+# Each target runs on one core: as many at once as there are cores, each for
+# its whole time.
+parallel=${TARNWICK_FUZZ_JOBS:-$(nproc)}
+for t in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
+  echo "== fuzz $t for ${seconds}s"
+  rm -f "$build/fuzz-$t.result"
+  fuzz_target "$t" &
+done
+wait
+
+failed=0
+for t in "${targets[@]}"; do
+  read -r rc runs units < "$build/fuzz-$t.result" || { rc=1; runs=?; units=?; }
   result=ok
-  if [ $rc -ne 0 ]; then
+  if [ "$rc" -ne 0 ]; then
     result=finding
     failed=1
-    echo "fuzz $t: FINDING (exit $rc); last lines of $log:" >&2
-    tail -40 "$log" >&2
+    echo "fuzz $t: FINDING (exit $rc); last lines of $build/fuzz-$t.log:" >&2
+    tail -40 "$build/fuzz-$t.log" >&2
   fi
-  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%FT%TZ)" "$t" "$seconds" "${runs:-?}" "$units" "$result" >> "$stats"
-  echo "fuzz $t: ${runs:-?} executions, corpus $units inputs, $result"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%FT%TZ)" "$t" "$seconds" "$runs" "$units" "$result" >> "$stats"
+  echo "fuzz $t: $runs executions, corpus $units inputs, $result"
 done
 exit $failed
