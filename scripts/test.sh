@@ -4,12 +4,17 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
+started=$SECONDS
 bash "$root/scripts/build.sh"
 build=${TARNWICK_BUILD_DIR:-$root/build}
 (cd "$build" && ctest --output-on-failure -j2)
+# Each step's time is printed, so that a slow one shows in CI's output.
+echo "== build and tests: $((SECONDS - started)) s"
 for step in "$root"/scripts/ci.d/*.sh; do
   [ -e "$step" ] || continue
   echo "== $(basename "$step")"
+  started=$SECONDS
   bash "$step"
+  echo "== $(basename "$step"): $((SECONDS - started)) s"
 done
 echo "all test steps passed"
