@@ -4,6 +4,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
+source "$root/scripts/lib/shared-images.sh"
+if [ ! -d "$shared_images" ]; then
+  echo "test: no shared NTFS images at $shared_images: the tests on them are skipped"
+fi
 started=$SECONDS
 bash "$root/scripts/build.sh"
 build=${TARNWICK_BUILD_DIR:-$root/build}
