@@ -8,12 +8,10 @@ build=${TARNWICK_SANITIZE_BUILD_DIR:-$root/build-hostile-asan}
 
 # Warnings are the normal build's business: gcc reports false "maybe
 # uninitialized" inside the standard library once ASan instruments it.
-# -O1 with line tables, as the sanitizers advise: every access is still
-# checked and every report has its lines, and the build takes a third less
-# time than at -O2 with full debug information. The benchmarks run no test.
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=ON -DTARNWICK_BUILD_BENCH=OFF \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
-  -DTARNWICK_WARNINGS_AS_ERRORS=OFF -DCMAKE_CXX_FLAGS=-Wno-maybe-uninitialized >/dev/null
+# The benchmarks run no test.
+source "$root/scripts/lib/sanitizer-build.sh"
+cmake -S "$root" -B "$build" "${sanitizer_build_flags[@]}" -DTARNWICK_SANITIZE=ON -DTARNWICK_BUILD_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS=-Wno-maybe-uninitialized >/dev/null
 cmake --build "$build" -j2
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export LSAN_OPTIONS=suppressions=$root/scripts/sanitizers/lsan-suppressions.txt

@@ -6,10 +6,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${TARNWICK_TSAN_BUILD_DIR:-$root/build-tsan}
 
-# -O1 with line tables, as for the other sanitizers: every access is still
-# instrumented, and the build is quicker.
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_WARNINGS_AS_ERRORS=OFF \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
+source "$root/scripts/lib/sanitizer-build.sh"
+cmake -S "$root" -B "$build" "${sanitizer_build_flags[@]}" \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread -Wno-maybe-uninitialized" -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
   -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
 cmake --build "$build" -j2 --target tarnwick_tests tarnwick_e2e_tests tarnwick_cli_tests
