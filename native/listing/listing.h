@@ -164,7 +164,8 @@ public:
 
 private:
     friend class ListingBuilder;
-    friend ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& options, Listing& listing);
+    friend ListingStatus ReadListingSplitAt(platform::RawHandle volume, const ListingOptions& options, Listing& listing,
+                                            std::uint64_t secondFrom);
 
     // Each text of the arena: its length in bytes (two, in the machine's
     // order), then its bytes. Offset 0 holds the empty text of rows with no
