@@ -164,8 +164,7 @@ public:
 
 private:
     friend class ListingBuilder;
-    friend ListingStatus ReadListingSplitAt(platform::RawHandle volume, const ListingOptions& options, Listing& listing,
-                                            std::uint64_t secondFrom);
+    friend ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& options, Listing& listing);
 
     // Each text of the arena: its length in bytes (two, in the machine's
     // order), then its bytes. Offset 0 holds the empty text of rows with no

@@ -402,58 +402,6 @@ std::size_t ListingBuilder::NameOfStream(std::size_t stream) const {
     return stream;  // none: its own entry, still the orphan it starts as
 }
 
-void ListingBuilder::Absorb(ListingBuilder& later) {
-    Listing& from = later.listing_;
-    Listing& to = listing_;
-    // The later names and $FILE_NAME times come after this builder's, past
-    // the empty text and the zero times each table starts with; those two
-    // stay where they are.
-    const std::size_t names = later.arenaUsed_ - Listing::kArenaLengthBytes;
-    const auto nameShift = static_cast<std::uint32_t>(arenaUsed_ - Listing::kArenaLengthBytes);
-    const auto timesShift = static_cast<std::uint32_t>(to.fileNameTimes_.size() - 1);
-    auto moved = [nameShift, timesShift](Row row) {
-        if (row.nameOffset != 0) row.nameOffset += nameShift;
-        if (row.IsStream()) {
-            if (row.streamOffset != 0) row.streamOffset += nameShift;
-        } else if (row.fileNameTimesAt != kTimesAsStandard && row.fileNameTimesAt != 0) {
-            row.fileNameTimesAt += timesShift;
-        }
-        return row;
-    };
-
-    if (to.arena_.size() < arenaUsed_ + names) to.arena_.resize(arenaUsed_ + names);
-    if (names > 0) std::memcpy(to.arena_.data() + arenaUsed_, from.arena_.data() + Listing::kArenaLengthBytes, names);
-    arenaUsed_ += names;
-    to.fileNameTimes_.insert(to.fileNameTimes_.end(), from.fileNameTimes_.begin() + 1, from.fileNameTimes_.end());
-
-    const auto rowShift = static_cast<std::uint32_t>(to.rows_.size());
-    to.rows_.reserve(to.rows_.size() + from.rows_.size());
-    for (const Row& row : from.rows_) to.rows_.push_back(moved(row));
-    for (const std::uint32_t row : later.directoryRows_) directoryRows_.push_back(row + rowShift);
-    waiting_.reserve(waiting_.size() + later.waiting_.size());
-    for (const Row& row : later.waiting_) waiting_.push_back(moved(row));
-    spilled_.insert(spilled_.end(), later.spilled_.begin(), later.spilled_.end());
-    extensionData_.insert(extensionData_.end(), later.extensionData_.begin(), later.extensionData_.end());
-
-    records_ = std::max(records_, later.records_);
-    if (!rootSeen_ && later.rootSeen_) {
-        rootSeen_ = true;
-        rootSequence_ = later.rootSequence_;
-    }
-    to.recordsRead_ += from.recordsRead_;
-    to.damagedRecords_ += from.damagedRecords_;
-    to.unreadableRecords_ += from.unreadableRecords_;
-
-    from = Listing{};
-    later.arenaUsed_ = from.arena_.size();
-    later.spilled_ = {};
-    later.waiting_ = {};
-    later.extensionData_ = {};
-    later.directoryRows_ = {};
-    later.records_ = 0;
-    later.rootSeen_ = false;
-}
-
 void ListingBuilder::Finish() {
     listing_.arena_.resize(arenaUsed_);
     JoinSpilled();

@@ -38,12 +38,6 @@ public:
         if (bitmapInUse || options_.deleted) ++listing_.unreadableRecords_;
     }
 
-    // Takes over what `later` was fed, the records right after this one's,
-    // as if this builder had been fed them itself: its rows, its names and
-    // what still waits for other records. Before Finish of either; `later`
-    // is left empty.
-    void Absorb(ListingBuilder& later);
-
     // Joins extension records to their bases and resolves paths.
     void Finish();
 

@@ -34,7 +34,7 @@ void FetchAhead(const std::uint8_t* record) {
 
 ThreadedMftStream::ThreadedMftStream(platform::RawHandle volume, std::size_t recordSize,
                                      std::vector<TableExtent> extents, std::int64_t volumeEnd,
-                                     std::function<bool()> idle, Reader reader)
+                                     std::function<bool()> idle)
     : volume_(volume), recordSize_(recordSize), extents_(std::move(extents)), volumeEnd_(volumeEnd),
       idle_(std::move(idle)), pending_(recordSize) {
     // A small table (a test volume, a fuzzer's input) gets a ring of its
@@ -45,7 +45,6 @@ ThreadedMftStream::ThreadedMftStream(platform::RawHandle volume, std::size_t rec
     storage_.resize(kChunks * chunkBytes_);
     ring_.resize(kChunks);
     for (std::size_t i = 0; i < kChunks; ++i) ring_[i].bytes = storage_.data() + i * chunkBytes_;
-    if (reader == Reader::Caller) return;
     try {
         reader_ = std::thread(&ThreadedMftStream::ReadLoop, this);
     } catch (const std::system_error&) {

@@ -38,14 +38,9 @@ public:
     // `idle`, when given, is work for the reading thread while every chunk
     // is full: it is called, one step at a time, until it answers false,
     // and runs beside the caller.
-    //
-    // With `Reader::Caller` no thread is started: the caller reads each
-    // chunk as it comes to it, for a caller that already runs beside
-    // another stream.
-    enum class Reader { OwnThread, Caller };
     ThreadedMftStream(platform::RawHandle volume, std::size_t recordSize, std::vector<TableExtent> extents,
                       std::int64_t volumeEnd = std::numeric_limits<std::int64_t>::max(),
-                      std::function<bool()> idle = {}, Reader reader = Reader::OwnThread);
+                      std::function<bool()> idle = {});
     ~ThreadedMftStream();
     ThreadedMftStream(const ThreadedMftStream&) = delete;
     ThreadedMftStream& operator=(const ThreadedMftStream&) = delete;
