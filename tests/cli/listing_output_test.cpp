@@ -5,17 +5,16 @@
 // whatever texts and dates the writer kept from the lines before.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "../image_listing.h"
 #include "../shared_images.h"
 #include "listing/listing.h"
 #include "listing_output.h"
 #include "listing/tree_order.h"
 #include "text_format.h"
 #include "output_buffer.h"
-#include "platform/platform.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -37,13 +36,8 @@ TEST(ListingOnTwoThreads, SameBytesAsOneInEveryFormatAndBlockSize) {
         const fs::path path = testdata::SharedImage(image);
         if (path.empty()) continue;
         ++checked;
-        setenv("TARNWICK_DRIVE_T", path.c_str(), 1);
-        const platform::RawHandle volume = platform::OpenVolume(u"\\\\.\\T:");
-        ASSERT_NE(volume, platform::InvalidHandle());
         listing::Listing listing;
-        listing::ReadListing(volume, {.deleted = true, .streams = true}, listing);
-        platform::CloseVolume(volume);
-        unsetenv("TARNWICK_DRIVE_T");
+        testdata::ReadImageListing(path, {.deleted = true, .streams = true}, listing);
         // The most rows a block may have and still be split.
         const std::size_t widest = listing.size() / ListingWriter::kTwoThreadBlocks;
         ASSERT_GE(widest, 1u);

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "../image_listing.h"
 #include "listing/listing.h"
 #include "test_volumes.h"
 
@@ -63,15 +64,8 @@ TEST(ListingOfRealVolumes, EveryNameOfEveryRecordInUseOrDeleted) {
         const std::string path = testing::SharedImage(image);
         if (path.empty()) continue;
         ++checked;
-        setenv("TARNWICK_DRIVE_T", path.c_str(), 1);
-        const platform::RawHandle volume = platform::OpenVolume(u"\\\\.\\T:");
-        ASSERT_NE(volume, platform::InvalidHandle());
-        ListingOptions options;
-        options.deleted = true;
         Listing listing;
-        EXPECT_EQ(ReadListing(volume, options, listing), ListingStatus::Complete);
-        platform::CloseVolume(volume);
-        unsetenv("TARNWICK_DRIVE_T");
+        EXPECT_EQ(testdata::ReadImageListing(path, {.deleted = true}, listing), ListingStatus::Complete);
         EXPECT_EQ(listing.damagedRecords(), 0u);
 
         std::set<Name> names;
