@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -507,7 +508,15 @@ int Info(const Arguments& args) {
 
 int main(int argc, char** argv) {
     Arguments args;
-    if (auto exit = ParseArguments(argc, argv, args)) return *exit;
-    if (args.command == "du") return Du(args);
-    return args.command == "list" ? List(args) : Info(args);
+    // A volume with more names than this machine (or a limit set on this
+    // process) has memory for ends in one line, as every failure does.
+    try {
+        if (auto exit = ParseArguments(argc, argv, args)) return *exit;
+        if (args.command == "du") return Du(args);
+        return args.command == "list" ? List(args) : Info(args);
+    } catch (const std::bad_alloc&) {
+        return Failure(args.source.value_or("tarnwick"), "not enough memory to read this volume");
+    } catch (const listing::ListingTooLarge& tooLarge) {
+        return Failure(args.source.value_or("tarnwick"), tooLarge.what());
+    }
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -196,9 +197,17 @@ private:
     ListingStatus status_ = ListingStatus::Complete;
 };
 
+// Names are found by 32-bit offsets into the arena: a volume whose names
+// come to more than 4 GiB of UTF-8 (about 150 million names) cannot be
+// listed, and says so rather than mix them up.
+struct ListingTooLarge : std::length_error {
+    ListingTooLarge() : std::length_error("more names than one listing can hold (4 GiB of text)") {}
+};
+
 // Reads the listing of the volume behind `volume` (positioned anywhere; the
 // boot sector is read from offset 0). Replaces what `listing` held. The
-// outcome is also listing.status().
+// outcome is also listing.status(). Throws std::bad_alloc when memory runs
+// out and ListingTooLarge (above).
 ListingStatus ReadListing(platform::RawHandle volume, const ListingOptions& options, Listing& listing);
 
 }  // namespace tarnwick::listing

@@ -88,6 +88,8 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
     LargeVector<char>& arena = listing_.arena_;
     const std::size_t offset = arenaUsed_;
     const std::size_t room = kLength + Utf8Bound(units);
+    constexpr std::uint64_t kArenaReach = std::uint64_t{1} << 32;  // of the rows' 32-bit offsets
+    if (std::uint64_t{offset} + room > kArenaReach) throw ListingTooLarge();
     if (arena.size() - offset < room) arena.resize(offset + std::max(room, kStep));
     char* const text = arena.data() + offset + kLength;
     const auto length = static_cast<std::uint16_t>(WriteUtf8FromBytes(text, name.bytes, units) - text);

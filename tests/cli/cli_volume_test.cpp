@@ -337,6 +337,26 @@ TEST_F(CliOnVolume, FailuresSayWhatWentWrongOnOneLine) {
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
 }
 
+TEST_F(CliOnVolume, RunningOutOfMemoryEndsInOneLine) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer maps memory of its own beyond any small limit";
+#endif
+    // From a limit the listing fits in down to one under which the tool
+    // cannot even be loaded: each run in between succeeds or ends in the
+    // one line, never in an abort.
+    int outOfMemory = 0;
+    for (std::uint64_t megabytes = 64; megabytes >= 4; megabytes -= 2) {
+        SCOPED_TRACE(std::to_string(megabytes) + " MiB");
+        const Result result = RunTool(dir_, {"list", image_}, {}, megabytes << 20);
+        if (result.exit == 127) break;  // the loader could not map the tool's libraries
+        if (result.exit == 0) continue;
+        EXPECT_EQ(result.exit, 1);
+        EXPECT_EQ(result.err, "tarnwick: " + image_.string() + ": not enough memory to read this volume\n");
+        ++outOfMemory;
+    }
+    if (outOfMemory == 0) GTEST_SKIP() << "no limit ran the tool out of memory here";
+}
+
 // The table starts at cluster 4 of a volume mkntfs makes this small.
 constexpr std::size_t kTableStart = 4 * 4096;
 constexpr std::size_t kRecordSize = 1024;

@@ -1,6 +1,7 @@
 #include "tool_run.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,7 +35,8 @@ std::string ReadFile(const fs::path& path) {
     return text.str();
 }
 
-Result RunTool(const fs::path& dir, const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
+Result RunTool(const fs::path& dir, const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+               std::uint64_t addressSpace) {
     const fs::path out = dir / "stdout";
     const fs::path err = dir / "stderr";
     const pid_t child = fork();
@@ -46,6 +48,10 @@ Result RunTool(const fs::path& dir, const std::vector<std::string>& args, const 
         for (const auto& [name, value] : env) {
             if (value.empty()) unsetenv(name.c_str());
             else setenv(name.c_str(), value.c_str(), 1);
+        }
+        if (addressSpace != 0) {
+            const rlimit limit{static_cast<rlim_t>(addressSpace), static_cast<rlim_t>(addressSpace)};
+            setrlimit(RLIMIT_AS, &limit);
         }
         std::vector<char*> argv{const_cast<char*>(TARNWICK_CLI)};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

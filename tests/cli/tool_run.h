@@ -1,6 +1,7 @@
 // Running the built tarnwick tool from a test, and reading what it wrote.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -34,8 +35,9 @@ std::string ReadFile(const std::filesystem::path& path);
 
 // Runs the tool with `args`, its output going to files in `dir`; `env` adds
 // or, with an empty value, removes variables of the environment.
+// `addressSpace`, when not 0, is the most memory the tool may map (bytes).
 Result RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args,
-               const std::map<std::string, std::string>& env = {});
+               const std::map<std::string, std::string>& env = {}, std::uint64_t addressSpace = 0);
 
 // RFC 4180: fields split at commas, quoted fields with doubled quotes, every
 // record ended by CRLF. Fails the running test on anything else.
