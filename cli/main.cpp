@@ -504,6 +504,13 @@ int Info(const Arguments& args) {
     return Failure(source.label, why);
 }
 
+// The source is named where the arguments got as far as one.
+int TooLittleMemory(const std::optional<std::string>& source, const std::string& message) {
+    if (source) return Failure(*source, message);
+    std::fprintf(stderr, "tarnwick: %s\n", message.c_str());
+    return kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -515,8 +522,8 @@ int main(int argc, char** argv) {
         if (args.command == "du") return Du(args);
         return args.command == "list" ? List(args) : Info(args);
     } catch (const std::bad_alloc&) {
-        return Failure(args.source.value_or("tarnwick"), "not enough memory to read this volume");
+        return TooLittleMemory(args.source, "not enough memory to read this volume");
     } catch (const listing::ListingTooLarge& tooLarge) {
-        return Failure(args.source.value_or("tarnwick"), tooLarge.what());
+        return TooLittleMemory(args.source, tooLarge.what());
     }
 }
