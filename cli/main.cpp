@@ -505,7 +505,7 @@ int Info(const Arguments& args) {
 }
 
 // The source is named where the arguments got as far as one.
-int TooLittleMemory(const std::optional<std::string>& source, const std::string& message) {
+int MemoryFailure(const std::optional<std::string>& source, const std::string& message) {
     if (source) return Failure(*source, message);
     std::fprintf(stderr, "tarnwick: %s\n", message.c_str());
     return kExitFailure;
@@ -522,8 +522,8 @@ int main(int argc, char** argv) {
         if (args.command == "du") return Du(args);
         return args.command == "list" ? List(args) : Info(args);
     } catch (const std::bad_alloc&) {
-        return TooLittleMemory(args.source, "not enough memory to read this volume");
+        return MemoryFailure(args.source, "not enough memory to read this volume");
     } catch (const listing::ListingTooLarge& tooLarge) {
-        return TooLittleMemory(args.source, tooLarge.what());
+        return MemoryFailure(args.source, tooLarge.what());
     }
 }

@@ -75,6 +75,9 @@ void ListingBuilder::Expect(std::uint64_t rows) {
     listing_.arena_.reserve(static_cast<std::size_t>(rows * 96));
 }
 
+// Of the rows' 32-bit offsets into the arena.
+constexpr std::uint64_t kArenaReach = std::uint64_t{1} << 32;
+
 std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
     // Converted once here rather than at every line that shows the name.
     // Names and attribute names have a one-byte length on disk.
@@ -88,9 +91,13 @@ std::uint32_t ListingBuilder::AppendToArena(NameRef name) {
     LargeVector<char>& arena = listing_.arena_;
     const std::size_t offset = arenaUsed_;
     const std::size_t room = kLength + Utf8Bound(units);
-    constexpr std::uint64_t kArenaReach = std::uint64_t{1} << 32;  // of the rows' 32-bit offsets
-    if (std::uint64_t{offset} + room > kArenaReach) throw ListingTooLarge();
-    if (arena.size() - offset < room) arena.resize(offset + std::max(room, kStep));
+    if (arena.size() - offset < room) {
+        // Checked where the arena grows: no name then starts past what the
+        // rows' 32-bit offsets reach.
+        const std::size_t grown = offset + std::max(room, kStep);
+        if (std::uint64_t{grown} > kArenaReach) throw ListingTooLarge();
+        arena.resize(grown);
+    }
     char* const text = arena.data() + offset + kLength;
     const auto length = static_cast<std::uint16_t>(WriteUtf8FromBytes(text, name.bytes, units) - text);
     std::memcpy(arena.data() + offset, &length, kLength);
