@@ -13,5 +13,8 @@ cmake -S "$root" -B "$build" "${sanitizer_build_flags[@]}" \
 cmake --build "$build" -j2 --target tarnwick_tests tarnwick_e2e_tests tarnwick_cli_tests
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 "$build/tests/tarnwick_tests"
-"$build/tests/e2e/tarnwick_e2e_tests"
+# The exports' loads start no thread (the contract tests hold them to it):
+# their damaged-volume matrix, most of this program's time here, has nothing
+# for this build to find and runs in the others.
+"$build/tests/e2e/tarnwick_e2e_tests" --gtest_filter='-Volumes/DamagedVolume.*'
 "$build/tests/cli/tarnwick_cli_tests"
