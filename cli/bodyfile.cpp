@@ -11,7 +11,6 @@ namespace tarnwick::cli {
 
 namespace {
 
-constexpr std::int64_t kTicksPerSecond = 10'000'000;
 constexpr std::int64_t kTicksFrom1601To1970 = 116'444'736'000'000'000;
 
 char* WriteNumber(char* out, std::int64_t value) {
@@ -30,7 +29,7 @@ char* WriteName(char* out, std::string_view text) {
 
 std::int64_t UnixSeconds(std::int64_t ntfsTime) {
     if (ntfsTime < kTicksFrom1601To1970) return 0;
-    return (ntfsTime - kTicksFrom1601To1970) / kTicksPerSecond;
+    return (ntfsTime - kTicksFrom1601To1970) / kNtfsTicksPerSecond;
 }
 
 void BodyFileWriter::WriteLine(const listing::Row& row, std::string_view path, std::string_view suffix,

@@ -11,7 +11,7 @@ namespace tarnwick::cli {
 namespace {
 
 // Columns and keys share the names of the catalogue entry's fields.
-constexpr std::string_view kCsvHeader =
+constexpr std::string_view kCatalogueCsvHeader =
     "id,parentId,path,name,type,actualSize,allocatedSize,creationTime,modificationTime,mftModificationTime,accessTime,flag\r\n";
 
 void WriteCsv(OutputBuffer& out, const PathResolver& paths, const ResultRecord_Internal& e, std::string_view name) {
@@ -92,7 +92,7 @@ void WriteJson(OutputBuffer& out, const PathResolver& paths, const ResultRecord_
 }  // namespace
 
 void WriteCatalogueHeader(OutputBuffer& out, Format format) {
-    if (format == Format::Csv) out.Append(kCsvHeader);
+    if (format == Format::Csv) out.Append(kCatalogueCsvHeader);
 }
 
 void WriteCatalogueEntry(OutputBuffer& out, Format format, const PathResolver& paths, const ResultRecord_Internal& entry) {

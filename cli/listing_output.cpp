@@ -17,7 +17,7 @@ namespace tarnwick::cli {
 
 namespace {
 
-constexpr std::string_view kCsvHeader =
+constexpr std::string_view kListingCsvHeader =
     "record,sequence,parentRecord,parentSequence,path,name,namespace,type,dataSize,allocatedSize,"
     "creationTime,modificationTime,mftModificationTime,accessTime,"
     "fnCreationTime,fnModificationTime,fnMftModificationTime,fnAccessTime,attributes";
@@ -133,7 +133,7 @@ bool Plain(std::string_view text) {
 
 void ListingWriter::WriteHeader() {
     if (format_ != Format::Csv) return;
-    out_->Append(kCsvHeader);
+    out_->Append(kListingCsvHeader);
     if (columns_.deleted) out_->Append(",deleted");
     out_->Append("\r\n");
 }

@@ -102,8 +102,7 @@ constexpr Civil CivilFromDays(std::int64_t z) {
     return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
 }
 
-constexpr std::int64_t kTicksPerSecond = kNtfsTicksPerSecond;
-constexpr std::int64_t kTicksPerDay = kTicksPerSecond * 86'400;
+constexpr std::int64_t kTicksPerDay = kNtfsTicksPerSecond * 86'400;
 constexpr std::int64_t kEpochDays1601 = DaysFromCivil(1601, 1, 1);
 // First tick that would need a five-digit year.
 constexpr std::int64_t kTicksEnd = (DaysFromCivil(10000, 1, 1) - kEpochDays1601) * kTicksPerDay;
@@ -144,8 +143,8 @@ std::int64_t NtfsDay(std::int64_t ticks) {
 char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks) {
     // Below a day both parts fit 32 bits, whose divisions are the cheaper.
     const auto inDay = static_cast<std::uint64_t>(ticks % kTicksPerDay);
-    const auto seconds = static_cast<std::uint32_t>(inDay / kTicksPerSecond);
-    const auto fraction = static_cast<std::uint32_t>(inDay % kTicksPerSecond);
+    const auto seconds = static_cast<std::uint32_t>(inDay / kNtfsTicksPerSecond);
+    const auto fraction = static_cast<std::uint32_t>(inDay % kNtfsTicksPerSecond);
     out = Digits<2>(out, seconds / 3600);
     *out++ = ':';
     out = Digits<2>(out, seconds / 60 % 60);
@@ -157,7 +156,7 @@ char* WriteNtfsTimeOfDay(char* out, std::int64_t ticks) {
     return out;
 }
 
-std::int64_t NtfsSecond(std::int64_t ticks) { return InTimeRange(ticks) ? ticks / kTicksPerSecond : -1; }
+std::int64_t NtfsSecond(std::int64_t ticks) { return InTimeRange(ticks) ? ticks / kNtfsTicksPerSecond : -1; }
 
 char* WriteNtfsFraction(char* out, std::uint32_t ticksInSecond) {
     out = Digits<7>(out, ticksInSecond);

@@ -15,13 +15,13 @@
 namespace tarnwick::listing {
 namespace {
 
-using Name = std::tuple<std::uint64_t, bool, std::uint64_t, std::string>;  // record, in use, parent, name
+using RecordName = std::tuple<std::uint64_t, bool, std::uint64_t, std::string>;  // record, in use, parent, name
 
 // The base records' names of names.tsv, without the root's own and
 // without DOS aliases of a Win32 name in the same folder.
-std::set<Name> ExpectedNames(const std::filesystem::path& tsv) {
+std::set<RecordName> ExpectedNames(const std::filesystem::path& tsv) {
     struct Line {
-        Name name;
+        RecordName name;
         std::string nameSpace;
     };
     std::vector<Line> lines;
@@ -41,7 +41,7 @@ std::set<Name> ExpectedNames(const std::filesystem::path& tsv) {
         if (base != "0" || record == "5") continue;
         lines.push_back({{std::stoull(record), inUse == "1", std::stoull(parent), name}, nameSpace});
     }
-    std::set<Name> names;
+    std::set<RecordName> names;
     for (const Line& line : lines) {
         const bool alias = line.nameSpace == "DOS" && std::any_of(lines.begin(), lines.end(), [&line](const Line& other) {
                                return other.nameSpace == "WIN32" && std::get<0>(other.name) == std::get<0>(line.name) &&
@@ -68,7 +68,7 @@ TEST(ListingOfRealVolumes, EveryNameOfEveryRecordInUseOrDeleted) {
         EXPECT_EQ(testdata::ReadImageListing(path, {.deleted = true}, listing), ListingStatus::Complete);
         EXPECT_EQ(listing.damagedRecords(), 0u);
 
-        std::set<Name> names;
+        std::set<RecordName> names;
         for (const Row& row : listing.rows()) names.emplace(row.record, !row.IsDeleted(), row.parent, std::string(listing.Name(row)));
         EXPECT_EQ(names, ExpectedNames(testdata::SharedImagesDir() / (std::string(image) + ".names.tsv")));
     }

@@ -36,13 +36,13 @@ bool IsTimingLine(const std::string& line) {
 }
 
 std::vector<std::u16string> logged;
-void Capture(const char16_t* text) { logged.emplace_back(text); }
+void LogDebugLine(const char16_t* text) { logged.emplace_back(text); }
 
 class Load : public ::testing::Test {
 protected:
     void SetUp() override {
         logged.clear();
-        platform::SetDebugSink(Capture);
+        platform::SetDebugSink(LogDebugLine);
     }
     void TearDown() override {
         Clear();

@@ -48,13 +48,13 @@ TEST(StatusMessage, ValuesOutsideTheTableFallBack) {
 }
 
 std::vector<std::u16string> captured;
-void Capture(const char16_t* text) { captured.emplace_back(text); }
+void CaptureDebugLine(const char16_t* text) { captured.emplace_back(text); }
 
 class DebugLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         captured.clear();
-        platform::SetDebugSink(Capture);
+        platform::SetDebugSink(CaptureDebugLine);
     }
     void TearDown() override { platform::SetDebugSink(nullptr); }
 };
